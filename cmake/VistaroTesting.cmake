@@ -1,0 +1,24 @@
+# Test helpers shared by every area's test folder.
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+# vistaro_unit_test(NAME SOURCES... LIBS ...): GoogleTest on fakes and virtual time.
+function(vistaro_unit_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  gtest_discover_tests(${name} PROPERTIES LABELS unit DISCOVERY_TIMEOUT 60)
+endfunction()
+
+# vistaro_integration_test(NAME SOURCES... LIBS ... [LABELS ...]): real parts (Xvfb, TLS peers, daemons).
+function(vistaro_integration_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  target_compile_definitions(${name} PRIVATE
+    VISTARO_SOURCE_DIR="${CMAKE_SOURCE_DIR}" VISTARO_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  gtest_discover_tests(${name} PROPERTIES LABELS "integration;${T_LABELS}" DISCOVERY_TIMEOUT 60
+                       TIMEOUT 300)
+endfunction()
