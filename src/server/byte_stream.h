@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <system_error>
+#include <vector>
+
+namespace vistaro {
+
+using Bytes = std::vector<uint8_t>;
+
+// An ordered, reliable byte stream: a TLS session over TCP, a plain socket in
+// tests, an in-memory pipe. Every callback runs on the executor the stream was
+// made for; read, write and cancel are called there too.
+class ByteStream {
+ public:
+  enum class State { preparing, ready, waiting, failed, cancelled };
+
+  using StateHandler = std::function<void(State, std::error_code)>;
+  // Exactly the requested count, or fewer with endOfStream set, or an error.
+  using ReadHandler = std::function<void(std::error_code, Bytes, bool endOfStream)>;
+  using WriteHandler = std::function<void(std::error_code)>;
+
+  virtual ~ByteStream() = default;
+
+  // Installs the state handler and starts the stream (for TLS: the handshake).
+  virtual void start(StateHandler onState) = 0;
+  virtual void readExactly(size_t count, ReadHandler done) = 0;
+  // The whole buffer goes out as one send; done is called once the stream has taken it.
+  virtual void write(std::shared_ptr<const Bytes> bytes, WriteHandler done) = 0;
+  // Ends the stream; the state handler then reports cancelled (once).
+  virtual void cancel() = 0;
+};
+
+}  // namespace vistaro

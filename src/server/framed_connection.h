@@ -1,0 +1,48 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <system_error>
+
+#include "core/executor.h"
+#include "server/byte_stream.h"
+#include "server/message_type.h"
+
+namespace vistaro {
+
+// Turns a byte stream into typed messages: a 4-byte big-endian length
+// (1 + body), a type byte, the body. One read outstanding; a slow onMessage
+// holds back reading.
+class FramedConnection : public std::enable_shared_from_this<FramedConnection> {
+ public:
+  static constexpr uint32_t kMaxLength = 67'108'864;  // 2^26, type byte included
+
+  using ReadyHandler = std::function<void()>;
+  using MessageHandler = std::function<void(MessageType, Bytes body)>;
+  using CloseHandler = std::function<void(std::optional<std::error_code>)>;
+  using SendCompletion = std::function<void(std::error_code)>;
+
+  static std::shared_ptr<FramedConnection> create(std::shared_ptr<ByteStream> stream, Executor& executor);
+
+  // Set before start(); cleared by the first close.
+  ReadyHandler onReady;
+  MessageHandler onMessage;
+  CloseHandler onClose;
+
+  void start();
+  void send(MessageType type, const Bytes& body, SendCompletion completion = {});
+  void close(std::optional<std::error_code> error = std::nullopt);
+  bool closed() const { return closed_; }
+  // Cancels the stream underneath; ends in onClose(nothing).
+  void cancelStream();
+
+ private:
+  FramedConnection(std::shared_ptr<ByteStream> stream, Executor& executor);
+
+  std::shared_ptr<ByteStream> stream_;
+  Executor& executor_;
+  bool closed_ = false;
+};
+
+}  // namespace vistaro
