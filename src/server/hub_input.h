@@ -1,0 +1,27 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+
+#include "core/geometry.h"
+#include "server/messages.h"
+
+namespace vistaro {
+
+// How the hub reaches the desktop. The controller wires the real injectors;
+// tests wire fakes. An unset function counts as "nothing there": pointer input
+// is refused, keys are dropped and no focus answer comes.
+struct HubInput {
+  // Runs on the hub executor; false means the process may not inject (not trusted).
+  std::function<bool(const InputMessage&)> injectPointerInput;
+  // The global point the message refers to; absent when its display is unknown.
+  std::function<std::optional<Point>(const InputMessage&)> displayPoint;
+  // The accessibility-trust query, asked before a key message is handed on.
+  std::function<bool()> isInputTrusted;
+  // Types the key message; the hub runs it on the main executor and does not wait.
+  std::function<void(const KeyMessage&)> enqueueKey;
+  // Checks the focused element after a click at the point; answers on any thread.
+  std::function<void(Point, std::function<void(bool editable)>)> checkFocusAfterClick;
+};
+
+}  // namespace vistaro
