@@ -6,11 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "core/display_info.h"
 #include "server/byte_stream.h"
 
 namespace vistaro {
-
-using DisplayID = uint32_t;
 
 // Client -> host.
 struct HelloMessage {
@@ -71,14 +70,6 @@ struct ClientDisplayMessage {
 };
 
 // Host -> client.
-struct DisplayInfo {
-  DisplayID id = 0;
-  std::string name;
-  int64_t width = 0;
-  int64_t height = 0;
-  bool operator==(const DisplayInfo&) const = default;
-};
-
 struct WelcomeMessage {
   std::string hostName;
   std::vector<DisplayInfo> displays;
