@@ -29,7 +29,8 @@ class ByteStream {
   virtual void readExactly(size_t count, ReadHandler done) = 0;
   // The whole buffer goes out as one send; done is called once the stream has taken it.
   virtual void write(std::shared_ptr<const Bytes> bytes, WriteHandler done) = 0;
-  // Ends the stream; the state handler then reports cancelled (once).
+  // Ends the stream; the state handler then reports cancelled (once), before
+  // any read or write still pending completes with an error.
   virtual void cancel() = 0;
 };
 

@@ -40,6 +40,11 @@ class FramedConnection : public std::enable_shared_from_this<FramedConnection> {
  private:
   FramedConnection(std::shared_ptr<ByteStream> stream, Executor& executor);
 
+  void handleState(ByteStream::State state, std::error_code error);
+  void readPrefix();
+  void readBody(MessageType type, size_t size);
+  void deliver(MessageType type, Bytes body);
+
   std::shared_ptr<ByteStream> stream_;
   Executor& executor_;
   bool closed_ = false;
