@@ -11,10 +11,14 @@ function(vistaro_unit_test name)
   gtest_discover_tests(${name} PROPERTIES LABELS unit DISCOVERY_TIMEOUT 60)
 endfunction()
 
-# vistaro_integration_test(NAME SOURCES... LIBS ... [LABELS ...]): real parts (Xvfb, TLS peers, daemons).
+# vistaro_integration_test(NAME SOURCES... LIBS ... [LABELS ...] [WRAPPER script]): real parts (Xvfb, TLS
+# peers, daemons). A WRAPPER runs the test binary (listing and running tests), e.g. inside a namespace.
 function(vistaro_integration_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "WRAPPER" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
+  if(T_WRAPPER)
+    set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR ${T_WRAPPER})
+  endif()
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   target_compile_definitions(${name} PRIVATE

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vistaro::testing {
+
+// A child process, ended (SIGTERM, then waited for) when dropped.
+class ChildProcess {
+ public:
+  ChildProcess(const std::vector<std::string>& argv);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  bool running();
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// A private system bus and an Avahi daemon on loopback, in a temp folder.
+// Needs the namespace of in_dnssd_namespace.sh: the daemon uses /run.
+class DnssdDaemons {
+ public:
+  DnssdDaemons();
+  ~DnssdDaemons();
+  // Points this process's libdbus at the private bus.
+  void exportBusAddress() const;
+  void startBus();
+  void stopBus();
+  void startAvahi();
+  void stopAvahi();
+
+ private:
+  std::filesystem::path dir_;
+  std::optional<ChildProcess> bus_;
+  std::optional<ChildProcess> avahi_;
+};
+
+struct BrowsedService {
+  std::string name;
+  uint16_t port = 0;
+  bool operator==(const BrowsedService&) const = default;
+};
+
+// What `avahi-browse -rpt _velmora._tcp` resolves right now, one entry per service.
+std::vector<BrowsedService> browseVelmora();
+// Browses until the list equals the expected one, or the time is up; returns the last list.
+std::vector<BrowsedService> browseUntil(const std::vector<BrowsedService>& expected,
+                                        std::chrono::seconds patience = std::chrono::seconds(15));
+
+}  // namespace vistaro::testing
