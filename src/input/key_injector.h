@@ -1,0 +1,67 @@
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <optional>
+
+#include "core/executor.h"
+#include "input/clipboard.h"
+#include "input/input_sources.h"
+#include "input/keyboard.h"
+#include "server/messages.h"
+
+namespace vistaro {
+
+// Enters the client's key messages one after another, with a pause after each that
+// depends on what it did. Short text is typed, long text (or text the current input
+// source would mangle) is pasted through the clipboard, whose earlier contents come
+// back afterwards. Lives on the main executor: call everything there.
+class KeyInjector {
+ public:
+  KeyInjector(Executor& main, Keyboard& keyboard, Clipboard& clipboard, InputSources& sources,
+              CmdModifier cmdModifier);
+  ~KeyInjector();
+  KeyInjector(const KeyInjector&) = delete;
+  KeyInjector& operator=(const KeyInjector&) = delete;
+
+  void enqueue(KeyMessage message);
+
+  // Until then the physical-input check ignores input: an injected Control+arrow can move
+  // the pointer-visible desktop and look like someone at the machine.
+  TimePoint injectedShortcutGraceUntil() const { return graceUntil_; }
+
+  static constexpr int kMaxBackspaces = 500;
+  static constexpr size_t kPasteThresholdGraphemes = 80;
+
+ private:
+  void processNext();
+  Duration handle(const KeyMessage& message);
+  Duration handleText(const KeyMessage& message);
+  Duration handleKey(const std::string& key, const std::vector<std::string>& modifierNames);
+  void typeText(const std::vector<std::string>& characters);
+  void pasteText(const std::string& text);
+  bool switchToAsciiCapableSource();
+  void scheduleInputSourceRestore();
+  template <typename Fn>
+  Executor::Task guarded(Fn fn);
+
+  Executor& main_;
+  Keyboard& keyboard_;
+  Clipboard& clipboard_;
+  InputSources& sources_;
+  CmdModifier cmdModifier_;
+
+  std::deque<KeyMessage> pending_;
+  bool processing_ = false;
+  TimePoint graceUntil_{};
+  std::optional<TimePoint> lastSourceSwitch_;
+  std::optional<InputSourceID> savedSource_;
+  DelayedWork sourceRestore_;
+  std::optional<ClipboardContents> savedClipboard_;
+  uint64_t pasteChangeCount_ = 0;
+  DelayedWork clipboardRestore_;
+  Cancellable nextStep_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace vistaro
