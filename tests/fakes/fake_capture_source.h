@@ -1,0 +1,76 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "capture/capture_source.h"
+#include "core/executor.h"
+
+namespace vistaro::testing {
+
+// A capture platform on virtual time: results are chosen by the test, completions are
+// posted to the executor, and frames or platform stops are injected by hand.
+class FakeCaptureSource final : public CaptureSource {
+ public:
+  explicit FakeCaptureSource(Executor& executor) : executor_(executor) {}
+
+  std::vector<Display> displays;
+  std::optional<CaptureError> listError;
+  std::optional<CaptureError> startError;
+  std::optional<CaptureError> filterError;
+  // The platform also reports the end of a stream it was asked to stop, as some do.
+  bool reportRequestedStops = false;
+
+  std::vector<std::string> calls;  // "list", "start <id>", "stop", "filter"
+  std::optional<DisplayID> streamingOn;
+  int streamsStarted = 0;
+
+  void listDisplays(DisplaysCompletion done) override {
+    calls.push_back("list");
+    executor_.post([this, done = std::move(done)] { done(listError, listError ? std::vector<Display>{} : displays); });
+  }
+
+  void startStream(DisplayID id, FrameSink frames, StopSink stopped, Completion done) override {
+    calls.push_back("start " + std::to_string(id));
+    executor_.post([this, id, frames = std::move(frames), stopped = std::move(stopped), done = std::move(done)] {
+      if (!startError) {
+        streamingOn = id;
+        frames_ = frames;
+        stopSinks_[++streamsStarted] = stopped;
+      }
+      done(startError);
+    });
+  }
+
+  void stopStream(std::function<void()> done) override {
+    calls.push_back("stop");
+    executor_.post([this, done = std::move(done)] {
+      if (streamingOn && reportRequestedStops) stopSinks_[streamsStarted](std::nullopt);
+      streamingOn.reset();
+      frames_ = nullptr;
+      done();
+    });
+  }
+
+  void updateFilter(Completion done) override {
+    calls.push_back("filter");
+    executor_.post([this, done = std::move(done)] { done(filterError); });
+  }
+
+  void emitFrame(SharedPixels pixels, std::optional<std::vector<Rect>> dirty) {
+    if (frames_) frames_(std::move(pixels), std::move(dirty));
+  }
+  // The platform ends stream number `stream` (1 = the first started) on its own.
+  void platformStop(int stream, std::optional<CaptureError> error) {
+    if (stream == streamsStarted) streamingOn.reset();
+    stopSinks_.at(stream)(std::move(error));
+  }
+
+ private:
+  Executor& executor_;
+  FrameSink frames_;
+  std::map<int, StopSink> stopSinks_;
+};
+
+}  // namespace vistaro::testing
