@@ -21,6 +21,22 @@ namespace {
 
 enum TileState : uint8_t { skipped, comparing, changed };
 
+// Calls visit(first, last) for each maximal run of neighbouring tiles in the wanted state.
+template <typename Visit>
+void forEachRun(const std::vector<uint8_t>& states, uint8_t wanted, Visit visit) {
+  const int64_t count = static_cast<int64_t>(states.size());
+  for (int64_t first = 0; first < count;) {
+    if (states[static_cast<size_t>(first)] != wanted) {
+      ++first;
+      continue;
+    }
+    int64_t last = first;
+    while (last + 1 < count && states[static_cast<size_t>(last + 1)] == wanted) ++last;
+    visit(first, last);
+    first = last + 1;
+  }
+}
+
 bool checkedSizes(const PixelBuffer& buffer) {
   const int64_t w = buffer.width();
   const int64_t h = buffer.height();
@@ -103,33 +119,19 @@ void ChangeDetector::compareTileRow(const Frame& frame, int64_t ty, int64_t tx0,
   for (int64_t y = y0; y < y0 + rows && comparingCount > 0; ++y) {
     const uint8_t* fresh = frame.row(y);
     const uint8_t* old = previous_.get() + static_cast<size_t>(y * stride_);
-    for (int64_t first = 0; first < count;) {
-      if (tileState_[static_cast<size_t>(first)] != comparing) {
-        ++first;
-        continue;
-      }
-      int64_t last = first;
-      while (last + 1 < count && tileState_[static_cast<size_t>(last + 1)] == comparing) ++last;
+    forEachRun(tileState_, comparing, [&](int64_t first, int64_t last) {
       const auto [offset, length] = tileSpan(first, last);
-      if (std::memcmp(fresh + offset, old + offset, length) != 0) {
-        for (int64_t i = first; i <= last; ++i) {
-          const auto [tileOffset, tileLength] = tileSpan(i, i);
-          if (std::memcmp(fresh + tileOffset, old + tileOffset, tileLength) == 0) continue;
-          tileState_[static_cast<size_t>(i)] = changed;
-          --comparingCount;
-        }
+      if (std::memcmp(fresh + offset, old + offset, length) == 0) return;
+      for (int64_t i = first; i <= last; ++i) {
+        const auto [tileOffset, tileLength] = tileSpan(i, i);
+        if (std::memcmp(fresh + tileOffset, old + tileOffset, tileLength) == 0) continue;
+        tileState_[static_cast<size_t>(i)] = changed;
+        --comparingCount;
       }
-      first = last + 1;
-    }
+    });
   }
 
-  for (int64_t first = 0; first < count;) {
-    if (tileState_[static_cast<size_t>(first)] != changed) {
-      ++first;
-      continue;
-    }
-    int64_t last = first;
-    while (last + 1 < count && tileState_[static_cast<size_t>(last + 1)] == changed) ++last;
+  forEachRun(tileState_, changed, [&](int64_t first, int64_t last) {
     const auto [offset, length] = tileSpan(first, last);
     copyRows(frame, static_cast<int64_t>(offset / 4), static_cast<int64_t>(length / 4), y0, rows);
     for (int64_t i = first; i <= last; ++i) {
@@ -137,8 +139,7 @@ void ChangeDetector::compareTileRow(const Frame& frame, int64_t ty, int64_t tx0,
       changedTiles.push_back(Rect{static_cast<double>(tileOffset / 4), static_cast<double>(y0),
                                   static_cast<double>(tileLength / 4), static_cast<double>(rows)});
     }
-    first = last + 1;
-  }
+  });
 }
 
 void ChangeDetector::replaceHistory(const Frame& frame, DisplayID displayID) {
