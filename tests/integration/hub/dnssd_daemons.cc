@@ -62,14 +62,14 @@ std::string unescape(const std::string& text) {
 
 }  // namespace
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::filesystem::path& log) {
   std::vector<char*> args;
   for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
   const int error = posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (error != 0) throw std::runtime_error("cannot start " + argv[0]);
@@ -81,7 +81,10 @@ ChildProcess::~ChildProcess() {
   waitpid(pid_, nullptr, 0);
 }
 
-bool ChildProcess::running() { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
+bool ChildProcess::running() {
+  if (pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;  // reaped: never signal that pid again
+  return pid_ > 0;
+}
 
 DnssdDaemons::DnssdDaemons() {
   char pattern[] = "/tmp/vistaro-dnssd-XXXXXX";
@@ -114,7 +117,8 @@ void DnssdDaemons::exportBusAddress() const {
 
 void DnssdDaemons::startBus() {
   bus_.emplace(std::vector<std::string>{"dbus-daemon", "--config-file=" + (dir_ / "bus.conf").string(), "--nofork",
-                                        "--nopidfile"});
+                                        "--nopidfile"},
+              dir_ / "bus.log");
   if (!waitFor([&] { return std::filesystem::exists(dir_ / "bus"); }, 5s)) throw std::runtime_error("no bus");
 }
 
@@ -127,12 +131,15 @@ void DnssdDaemons::stopBus() {
 void DnssdDaemons::startAvahi() {
   std::filesystem::create_directories("/run/avahi-daemon");
   avahi_.emplace(std::vector<std::string>{"avahi-daemon", "-f", (dir_ / "avahi.conf").string(), "--no-drop-root",
-                                          "--no-chroot", "--no-rlimits"});
+                                          "--no-chroot", "--no-rlimits"},
+                 dir_ / "avahi.log");
   const std::string ask =
       "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + (dir_ / "bus").string() +
       " dbus-send --system --print-reply --dest=org.freedesktop.Avahi / org.freedesktop.Avahi.Server.GetState 2>&1";
-  if (!waitFor([&] { return run(ask).find("int32 2") != std::string::npos; }, 10s)) {
-    throw std::runtime_error("avahi-daemon did not come up");
+  // Slow on a loaded machine: the daemon probes its host name before it runs.
+  if (!waitFor([&] { return !avahi_->running() || run(ask).find("int32 2") != std::string::npos; }, 30s) ||
+      !avahi_->running()) {
+    throw std::runtime_error("avahi-daemon did not come up: " + run("tail -n 5 " + (dir_ / "avahi.log").string()));
   }
 }
 

@@ -14,7 +14,8 @@ namespace vistaro::testing {
 // A child process, ended (SIGTERM, then waited for) when dropped.
 class ChildProcess {
  public:
-  ChildProcess(const std::vector<std::string>& argv);
+  // Output goes to the log file.
+  ChildProcess(const std::vector<std::string>& argv, const std::filesystem::path& log);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
