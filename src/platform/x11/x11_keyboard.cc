@@ -1,0 +1,121 @@
+#include "platform/x11/x11_keyboard.h"
+
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "core/log.h"
+
+namespace vistaro::x11 {
+namespace {
+
+std::vector<KeyCode> findEmptyKeycodes(::Display* d, size_t limit) {
+  int minCode = 0, maxCode = 0, perCode = 0;
+  XDisplayKeycodes(d, &minCode, &maxCode);
+  KeySym* syms = XGetKeyboardMapping(d, static_cast<KeyCode>(minCode), maxCode - minCode + 1, &perCode);
+  std::vector<KeyCode> result;
+  if (!syms) return result;
+  // From the top: high keycodes are the least likely to be on a real keyboard.
+  for (int code = maxCode; code >= minCode && result.size() < limit; --code) {
+    const KeySym* row = syms + static_cast<size_t>(code - minCode) * perCode;
+    if (std::all_of(row, row + perCode, [](KeySym s) { return s == NoSymbol; })) {
+      result.push_back(static_cast<KeyCode>(code));
+    }
+  }
+  XFree(syms);
+  return result;
+}
+
+bool hasXTest(::Display* d) {
+  int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+  return XTestQueryExtension(d, &eventBase, &errorBase, &major, &minor);
+}
+
+}  // namespace
+
+X11Keyboard::X11Keyboard(Executor& executor, const std::string& displayName)
+    : executor_(executor), display_(openXDisplay(displayName)) {
+  if (!display_) return;
+  keymap_ = std::make_unique<X11Keymap>(display_.get());
+  usable_ = hasXTest(display_.get()) && keymap_->valid();
+  for (KeyCode code : findEmptyKeycodes(display_.get(), kMaxSpares)) {
+    spares_.push_back({.keycode = code});
+    spareCodes_.insert(code);
+  }
+  if (spares_.empty()) logWarning("input", "no spare keycode: characters missing from the layout cannot be typed");
+}
+
+X11Keyboard::~X11Keyboard() {
+  releaseWork_.cancel();
+  if (display_) releaseSpares();
+}
+
+std::vector<KeyCode> X11Keyboard::modifierKeys(Modifiers modifiers) const {
+  std::vector<KeyCode> keys;
+  auto add = [&](Modifier modifier, KeySym keysym) {
+    if (!(modifiers & modifier)) return;
+    KeyCode code = XKeysymToKeycode(display_.get(), keysym);
+    if (code != 0) keys.push_back(code);
+  };
+  add(kControl, XK_Control_L);
+  add(kAlt, XK_Alt_L);
+  add(kSuper, XK_Super_L);
+  add(kShift, XK_Shift_L);
+  return keys;
+}
+
+void X11Keyboard::tap(Keysym keysym, Modifiers modifiers) {
+  if (!usable_) return;
+  keymap_->refreshIfChanged();
+  std::optional<KeyPosition> position;
+  if (std::optional<uint32_t> group = keymap_->currentGroup()) position = keymap_->find(keysym, *group, spareCodes_);
+  if (!position) {
+    std::optional<KeyCode> spare = bindSpare(keysym);
+    if (!spare) return;
+    position = KeyPosition{*spare, false};
+  }
+  if (position->shift) modifiers |= kShift;
+  ::Display* d = display_.get();
+  std::vector<KeyCode> held = modifierKeys(modifiers);
+  for (KeyCode code : held) XTestFakeKeyEvent(d, code, True, CurrentTime);
+  XTestFakeKeyEvent(d, position->keycode, True, CurrentTime);
+  XTestFakeKeyEvent(d, position->keycode, False, CurrentTime);
+  for (auto it = held.rbegin(); it != held.rend(); ++it) XTestFakeKeyEvent(d, *it, False, CurrentTime);
+  XFlush(d);
+}
+
+std::optional<KeyCode> X11Keyboard::bindSpare(Keysym keysym) {
+  if (spares_.empty()) return std::nullopt;
+  auto spare = std::find_if(spares_.begin(), spares_.end(), [&](const Spare& s) { return s.bound == keysym; });
+  if (spare == spares_.end()) {
+    spare = std::min_element(spares_.begin(), spares_.end(),
+                             [](const Spare& a, const Spare& b) { return a.lastUse < b.lastUse; });
+    // Every spare is fresh (a long run of untypeable characters): wait out the oldest one's
+    // binding time rather than pull its keysym from under a client that has not read it yet.
+    Duration age = Clock::now() - spare->lastUse;
+    if (spare->bound != 0 && age < kMinBindingTime) std::this_thread::sleep_for(kMinBindingTime - age);
+    KeySym syms[2] = {keysym, keysym};
+    XChangeKeyboardMapping(display_.get(), spare->keycode, 2, syms, 1);
+    XSync(display_.get(), False);
+    spare->bound = keysym;
+  }
+  spare->lastUse = Clock::now();
+  releaseWork_.schedule(executor_, kReleaseSparesAfter, [this, alive = std::weak_ptr<bool>(alive_)] {
+    if (alive.lock()) releaseSpares();
+  });
+  return spare->keycode;
+}
+
+void X11Keyboard::releaseSpares() {
+  for (Spare& spare : spares_) {
+    if (spare.bound == 0) continue;
+    KeySym empty = NoSymbol;
+    XChangeKeyboardMapping(display_.get(), spare.keycode, 1, &empty, 1);
+    spare.bound = 0;
+  }
+  XFlush(display_.get());
+}
+
+}  // namespace vistaro::x11

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/executor.h"
+#include "input/keyboard.h"
+#include "platform/x11/x11_keymap.h"
+#include "platform/x11/x_display.h"
+
+namespace vistaro::x11 {
+
+// Key presses through XTest on the current XKB layout. Keysyms the layout lacks
+// (accents of other languages, CJK, emoji beyond the BMP) are typed by binding a spare
+// keycode to them for the press: several spares are used in turn, each binding stays at
+// least 50 ms (clients fetch the keymap lazily and would see NoSymbol otherwise), and all
+// are emptied again once typing pauses. Runs on the given executor; own connection.
+class X11Keyboard final : public Keyboard {
+ public:
+  X11Keyboard(Executor& executor, const std::string& displayName = {});
+  ~X11Keyboard() override;
+
+  bool usable() const { return usable_; }
+  X11Keymap& keymap() { return *keymap_; }
+
+  void tap(Keysym keysym, Modifiers modifiers) override;
+
+  static constexpr size_t kMaxSpares = 10;
+  static constexpr Duration kMinBindingTime = std::chrono::milliseconds(50);
+  static constexpr Duration kReleaseSparesAfter = std::chrono::milliseconds(250);
+
+ private:
+  struct Spare {
+    KeyCode keycode = 0;
+    Keysym bound = 0;  // 0: empty
+    TimePoint lastUse{};
+  };
+  std::optional<KeyCode> bindSpare(Keysym keysym);
+  void releaseSpares();
+  std::vector<KeyCode> modifierKeys(Modifiers modifiers) const;
+
+  Executor& executor_;
+  XDisplayPtr display_;
+  bool usable_ = false;
+  std::unique_ptr<X11Keymap> keymap_;
+  std::vector<Spare> spares_;
+  std::set<KeyCode> spareCodes_;
+  DelayedWork releaseWork_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace vistaro::x11

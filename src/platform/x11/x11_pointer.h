@@ -1,0 +1,41 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "core/geometry.h"
+#include "input/pointer_event.h"
+#include "input/wheel_accumulator.h"
+#include "platform/x11/x_display.h"
+#include "server/messages.h"
+
+namespace vistaro::x11 {
+
+// The desktop's pointer through XTest, in root-window pixels. Wheel events are made
+// from scroll pixels: vertical on buttons 4 (up) and 5 (down), horizontal on 6 (left)
+// and 7 (right). Has its own connection; use it from one thread at a time.
+class X11Pointer final : public PointerEventSink {
+ public:
+  explicit X11Pointer(const std::string& displayName = {});
+
+  // Trusted to inject: the server is there and offers XTest.
+  bool usable() const { return usable_; }
+  // The RandR monitor's bounds, by the monitor IDs the capturer uses.
+  std::optional<Rect> boundsOf(DisplayID id);
+
+  void post(const PointerEvent& event) override;
+
+  // One wheel event never turns into more presses than this, whatever distance it claims.
+  static constexpr int64_t kMaxClicksPerEvent = 60;
+
+ private:
+  void moveTo(Point point);
+  void clickWheel(int64_t clicks, unsigned positiveButton, unsigned negativeButton);
+
+  XDisplayPtr display_;
+  bool usable_ = false;
+  WheelAccumulator vertical_;
+  WheelAccumulator horizontal_;
+};
+
+}  // namespace vistaro::x11

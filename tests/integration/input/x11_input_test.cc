@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+
+#include <future>
+#include <sstream>
+
+#include "core/asio_executor.h"
+#include "input/key_injector.h"
+#include "input/pointer_injector.h"
+#include "integration/input/recorder_process.h"
+#include "platform/x11/x11_input_sources.h"
+#include "platform/x11/x11_keyboard.h"
+#include "platform/x11/x11_monitors.h"
+#include "platform/x11/x11_pointer.h"
+#include "support/xvfb_server.h"
+
+namespace vistaro {
+namespace {
+
+using testing::RecorderProcess;
+using testing::XvfbServer;
+
+// Runs the work on the executor and waits for it.
+template <typename Fn>
+auto runOn(Executor& executor, Fn fn) {
+  std::packaged_task<decltype(fn())()> task(std::move(fn));
+  auto result = task.get_future();
+  executor.post([&task] { task(); });
+  return result.get();
+}
+
+struct KeyEvent {
+  uint32_t keysym = 0;
+  uint32_t state = 0;
+  std::string text;
+};
+
+std::vector<KeyEvent> keyEvents(const RecorderProcess& recorder) {
+  std::vector<KeyEvent> events;
+  for (const std::string& line : recorder.linesStartingWith("key ")) {
+    std::istringstream in(line.substr(4));
+    KeyEvent event;
+    in >> std::hex >> event.keysym >> event.state;
+    in.get();
+    std::getline(in, event.text);
+    events.push_back(event);
+  }
+  return events;
+}
+
+class X11PointerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(server.run({"xrandr", "--setmonitor", "left", "800/211x1080/286+0+0", "screen"}), 0);
+    ASSERT_EQ(server.run({"xrandr", "--setmonitor", "right", "1120/296x900/238+800+100", "none"}), 0);
+  }
+  InputMessage on(const char* monitor, InputMessage::Kind kind, double x, double y) {
+    InputMessage message;
+    message.kind = kind;
+    message.x = x;
+    message.y = y;
+    message.displayID = x11::monitorID(monitor);
+    return message;
+  }
+
+  XvfbServer server{1920, 1080};
+  RecorderProcess recorder{server.name()};
+  x11::X11Pointer pointer{server.name()};
+  PointerInjector injector{[this] { return pointer.usable(); }, [this](DisplayID id) { return pointer.boundsOf(id); },
+                           pointer};
+};
+
+TEST_F(X11PointerTest, ClicksLandOnTheMappedPixelOfTheMonitorWithTheirButton) {
+  ASSERT_TRUE(pointer.usable());
+  EXPECT_TRUE(injector.injectPointerInput(on("right", InputMessage::Kind::rightClick, 1, 1)));
+  EXPECT_TRUE(injector.injectPointerInput(on("left", InputMessage::Kind::click, 0.5, 0)));
+  ASSERT_TRUE(recorder.waitForCount("button", 2));
+  EXPECT_EQ(recorder.linesStartingWith("button"), (std::vector<std::string>{"button 3 1919 999", "button 1 400 0"}));
+  EXPECT_EQ(injector.displayPoint(on("right", InputMessage::Kind::click, 0, 0)), (Point{800, 100}));
+  EXPECT_EQ(injector.displayPoint(on("gone", InputMessage::Kind::click, 0, 0)), std::nullopt);
+}
+
+TEST_F(X11PointerTest, ScrollPixelsArriveAsWheelClicksInTheirDirection) {
+  InputMessage scroll = on("left", InputMessage::Kind::scroll, 0.5, 0.5);
+  scroll.scrollBegan = true;
+  scroll.scrollY = -120;
+  injector.injectPointerInput(scroll);
+  size_t down = static_cast<size_t>(120 / WheelAccumulator::kPixelsPerClick);
+  ASSERT_TRUE(recorder.waitForCount("button", down));
+  for (const std::string& line : recorder.linesStartingWith("button")) EXPECT_EQ(line, "button 5 400 540");
+
+  recorder.clear();
+  scroll.scrollBegan = false;
+  scroll.scrollY = WheelAccumulator::kPixelsPerClick;
+  scroll.scrollX = -WheelAccumulator::kPixelsPerClick;
+  injector.injectPointerInput(scroll);
+  ASSERT_TRUE(recorder.waitForCount("button", 2));
+  EXPECT_EQ(recorder.linesStartingWith("button"), (std::vector<std::string>{"button 4 400 540", "button 7 400 540"}));
+}
+
+class X11KeyboardTest : public ::testing::Test {
+ protected:
+  X11KeyboardTest() {
+    runOn(main, [this] {
+      keyboard = std::make_unique<x11::X11Keyboard>(main, server.name());
+      sources = std::make_unique<x11::X11InputSources>(keyboard->keymap());
+      injector = std::make_unique<KeyInjector>(main, *keyboard, clipboard, *sources, CmdModifier::ctrl);
+      return 0;
+    });
+  }
+  ~X11KeyboardTest() override {
+    runOn(main, [this] {
+      injector.reset();
+      sources.reset();
+      keyboard.reset();
+      return 0;
+    });
+  }
+  void enqueue(KeyMessage message) {
+    main.post([this, message] { injector->enqueue(message); });
+  }
+
+  // Not used by typing; the clipboard has its own tests.
+  struct NoClipboard final : Clipboard {
+    ClipboardContents copyContents() override { return {}; }
+    void writeConcealedText(std::string_view) override {}
+    uint64_t changeCount() override { return 0; }
+    void replaceContents(const ClipboardContents&) override {}
+  } clipboard;
+
+  XvfbServer server{640, 480};
+  RecorderProcess recorder{server.name()};
+  AsioExecutor main{"test.main"};
+  std::unique_ptr<x11::X11Keyboard> keyboard;
+  std::unique_ptr<x11::X11InputSources> sources;
+  std::unique_ptr<KeyInjector> injector;
+};
+
+TEST_F(X11KeyboardTest, TypedTextArrivesAsItsCharactersIncludingOnesTheLayoutLacks) {
+  ASSERT_TRUE(keyboard->usable());
+  std::string text = "héllo, 世界! Ωé😀";
+  enqueue(KeyMessage{.text = text, .backspaces = 1, .key = std::nullopt, .modifiers = {}});
+  std::string received;
+  auto typedText = [&] {
+    std::vector<KeyEvent> events = keyEvents(recorder);
+    received.clear();
+    for (size_t i = 1; i < events.size(); ++i) received += events[i].text;
+    return !events.empty() && events[0].keysym == 0xff08 && received.size() >= text.size();
+  };
+  ASSERT_TRUE(recorder.waitUntil(typedText)) << received;
+  EXPECT_EQ(received, text);
+}
+
+TEST_F(X11KeyboardTest, CmdWithALetterArrivesAsControlAndTheLetter) {
+  enqueue(KeyMessage{.text = std::nullopt, .backspaces = std::nullopt, .key = "c", .modifiers = {"cmd"}});
+  enqueue(KeyMessage{.text = std::nullopt, .backspaces = std::nullopt, .key = "C", .modifiers = {"cmd"}});
+  enqueue(KeyMessage{.text = std::nullopt, .backspaces = std::nullopt, .key = "left", .modifiers = {"opt"}});
+  // Modifier presses are keys too: wait for the last one's own press.
+  ASSERT_TRUE(recorder.waitUntil([&] {
+    for (const KeyEvent& e : keyEvents(recorder))
+      if (e.keysym == 0xff51) return true;
+    return false;
+  }));
+  std::vector<KeyEvent> letters;
+  for (const KeyEvent& e : keyEvents(recorder))
+    if (e.keysym == 'c' || e.keysym == 'C' || e.keysym == 0xff51) letters.push_back(e);
+  ASSERT_EQ(letters.size(), 3u);
+  EXPECT_EQ(letters[0].keysym, uint32_t{'c'});
+  EXPECT_EQ(letters[0].state, uint32_t{ControlMask});
+  EXPECT_EQ(letters[1].keysym, uint32_t{'C'});
+  EXPECT_EQ(letters[1].state, uint32_t{ControlMask | ShiftMask});
+  EXPECT_EQ(letters[2].state, uint32_t{Mod1Mask});
+}
+
+}  // namespace
+}  // namespace vistaro
