@@ -1,12 +1,16 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <future>
+#include <thread>
 #include <sstream>
 
 #include "core/asio_executor.h"
 #include "input/key_injector.h"
 #include "input/pointer_injector.h"
 #include "integration/input/recorder_process.h"
+#include "platform/x11/x11_clipboard.h"
 #include "platform/x11/x11_input_sources.h"
 #include "platform/x11/x11_keyboard.h"
 #include "platform/x11/x11_monitors.h"
@@ -119,16 +123,32 @@ class X11KeyboardTest : public ::testing::Test {
     main.post([this, message] { injector->enqueue(message); });
   }
 
-  // Not used by typing; the clipboard has its own tests.
-  struct NoClipboard final : Clipboard {
-    ClipboardContents copyContents() override { return {}; }
-    void writeConcealedText(std::string_view) override {}
-    uint64_t changeCount() override { return 0; }
-    void replaceContents(const ClipboardContents&) override {}
-  } clipboard;
+  // What `xclip -o` prints for the target (empty when it fails).
+  std::string readClipboard(const std::string& target = "UTF8_STRING") {
+    char path[] = "/tmp/vistaro-clipboard-XXXXXX";
+    int fd = mkstemp(path);
+    close(fd);
+    server.run({"sh", "-c", "xclip -o -selection clipboard -t " + target + " > " + path});
+    std::ifstream in(path);
+    std::string out((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    unlink(path);
+    return out;
+  }
+  bool clipboardBecomes(const std::string& expected) {
+    for (int i = 0; i < 40; ++i) {
+      if (readClipboard() == expected) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+  }
+  void copyWithXclip(const std::string& text) {
+    ASSERT_EQ(server.run({"sh", "-c", "printf '%s' '" + text + "' | xclip -selection clipboard -i"}), 0);
+    ASSERT_TRUE(clipboardBecomes(text));
+  }
 
   XvfbServer server{640, 480};
   RecorderProcess recorder{server.name()};
+  x11::X11Clipboard clipboard{server.name()};
   AsioExecutor main{"test.main"};
   std::unique_ptr<x11::X11Keyboard> keyboard;
   std::unique_ptr<x11::X11InputSources> sources;
@@ -169,6 +189,32 @@ TEST_F(X11KeyboardTest, CmdWithALetterArrivesAsControlAndTheLetter) {
   EXPECT_EQ(letters[1].keysym, uint32_t{'C'});
   EXPECT_EQ(letters[1].state, uint32_t{ControlMask | ShiftMask});
   EXPECT_EQ(letters[2].state, uint32_t{Mod1Mask});
+}
+
+TEST_F(X11KeyboardTest, LongTextIsPastedConcealedAndTheEarlierContentsComeBack) {
+  ASSERT_TRUE(clipboard.usable());
+  copyWithXclip("earlier contents");
+  std::string text;
+  for (int i = 0; i < 10; ++i) text += "0123456789";
+  enqueue(KeyMessage{.text = text, .backspaces = std::nullopt, .key = std::nullopt, .modifiers = {}});
+  ASSERT_TRUE(recorder.waitForCount("paste ", 1));
+  EXPECT_EQ(recorder.linesStartingWith("paste "), std::vector<std::string>{"paste " + text});
+  std::string targets = readClipboard("TARGETS");
+  EXPECT_THAT(targets, ::testing::HasSubstr("org.nspasteboard.ConcealedType"));
+  EXPECT_THAT(targets, ::testing::HasSubstr("x-kde-passwordManagerHint"));
+  EXPECT_EQ(readClipboard("x-kde-passwordManagerHint"), "secret");
+
+  EXPECT_TRUE(clipboardBecomes("earlier contents"));
+  EXPECT_THAT(readClipboard("TARGETS"), ::testing::Not(::testing::HasSubstr("Concealed")));
+}
+
+TEST_F(X11KeyboardTest, ClipboardTakenDuringThePasteIsLeftAlone) {
+  copyWithXclip("earlier contents");
+  enqueue(KeyMessage{.text = std::string(90, 'x'), .backspaces = std::nullopt, .key = std::nullopt, .modifiers = {}});
+  ASSERT_TRUE(recorder.waitForCount("paste ", 1));
+  copyWithXclip("copied meanwhile");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+  EXPECT_EQ(readClipboard(), "copied meanwhile");
 }
 
 }  // namespace

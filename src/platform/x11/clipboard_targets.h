@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string_view>
+
+#include "input/clipboard.h"
+
+namespace vistaro::x11 {
+
+// Which of another owner's targets are kept for putting back after a paste: the
+// text-like ones and the markers that keep password managers' entries out of histories.
+// Selection machinery (TARGETS, MULTIPLE, SAVE_TARGETS, INSERT_*, ...) is never kept.
+bool isKeptClipboardTarget(std::string_view target);
+
+// What the host offers while pasting: the text under every text target (STRING in
+// Latin-1, unrepresentable characters as '?') plus the transient and concealed markers.
+ClipboardContents concealedTextEntries(std::string_view utf8);
+
+}  // namespace vistaro::x11
