@@ -6,9 +6,7 @@
 
 #include "core/display_info.h"
 #include "core/geometry.h"
-
-// Xlib's own declaration, so that users need not pull in Xlib's macros (None, Bool, ...).
-typedef struct _XDisplay Display;
+#include "platform/x11/xlib_fwd.h"
 
 namespace vistaro::x11 {
 

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "core/pixel_buffer.h"
+#include "platform/x11/x11_connection.h"
+
+struct _XImage;
+
+namespace vistaro::x11 {
+
+// Frame buffers in MIT-SHM segments: the server writes a grab straight into the buffer that
+// is then handed on, so a frame costs no copy. A buffer returns to the pool when its last
+// holder lets go, from any thread; at most `depth` exist, and when all are held the
+// capturer skips frames rather than queue them.
+class ShmFramePool {
+ public:
+  struct Lease {
+    std::shared_ptr<PixelBuffer> pixels;  // writable until handed on
+    _XImage* image;                       // for XShmGetImage; valid while the pool lives
+  };
+
+  // Null when the server cannot share memory with us or its pixels are not 32-bit BGRX.
+  static std::unique_ptr<ShmFramePool> create(Connection& connection, int width, int height, int depth);
+  ~ShmFramePool();
+  ShmFramePool(const ShmFramePool&) = delete;
+  ShmFramePool& operator=(const ShmFramePool&) = delete;
+
+  // Empty when every buffer is still held downstream (or a new segment cannot be made).
+  std::optional<Lease> acquire();
+
+ private:
+  struct Slot;
+  ShmFramePool(Connection& connection, int width, int height, int depth);
+  std::shared_ptr<Slot> makeSlot();
+
+  Connection& connection_;
+  int width_;
+  int height_;
+  int depth_;
+  std::vector<std::shared_ptr<Slot>> slots_;
+};
+
+}  // namespace vistaro::x11

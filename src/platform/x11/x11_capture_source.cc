@@ -1,0 +1,99 @@
+#include "platform/x11/x11_capture_source.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "platform/x11/session_scale.h"
+#include "platform/x11/x11_capture_stream.h"
+#include "platform/x11/x11_connection.h"
+#include "platform/x11/x11_monitors.h"
+
+namespace vistaro::x11 {
+
+struct X11CaptureSource::State {
+  Executor& main;
+  Executor& capture;
+  std::string displayName;
+  // Capture executor only.
+  std::unique_ptr<CaptureStream> stream;
+  StopSink stopped;
+  uint64_t generation = 0;
+};
+
+X11CaptureSource::X11CaptureSource(Executor& main, Executor& capture, std::string displayName)
+    : state_(std::make_shared<State>(State{main, capture, std::move(displayName), nullptr, nullptr, 0})) {}
+
+X11CaptureSource::~X11CaptureSource() {
+  state_->capture.post([state = state_] {
+    ++state->generation;
+    state->stream.reset();
+  });
+}
+
+void X11CaptureSource::listDisplays(DisplaysCompletion done) {
+  state_->capture.post([state = state_, done = std::move(done)]() mutable {
+    std::optional<CaptureError> error;
+    std::vector<Display> displays;
+    if (auto connection = Connection::open(state->displayName)) {
+      double scale = sessionPointScale(connection->get());
+      for (const Monitor& monitor : listMonitors(connection->get()))
+        displays.push_back({monitor.id, monitor.name, int64_t(monitor.bounds.width), int64_t(monitor.bounds.height),
+                            monitor.primary, scale});
+      if (connection->broken()) error = CaptureError::noPermission(), displays.clear();
+    } else {
+      error = CaptureError::noPermission();
+    }
+    state->main.post([done = std::move(done), error = std::move(error), displays = std::move(displays)]() mutable {
+      done(std::move(error), std::move(displays));
+    });
+  });
+}
+
+void X11CaptureSource::startStream(DisplayID id, FrameSink frames, StopSink stopped, Completion done) {
+  state_->capture.post([state = state_, id, frames = std::move(frames), stopped = std::move(stopped),
+                        done = std::move(done)]() mutable {
+    uint64_t generation = ++state->generation;
+    state->stream.reset();
+    auto opened = CaptureStream::open(state->displayName, id, std::move(frames));
+    std::optional<CaptureError> error;
+    if (auto* stream = std::get_if<std::unique_ptr<CaptureStream>>(&opened)) {
+      state->stream = std::move(*stream);
+      state->stopped = std::move(stopped);
+      scheduleTick(state, generation, state->capture.now());
+    } else {
+      error = std::get<CaptureError>(std::move(opened));
+    }
+    state->main.post([done = std::move(done), error = std::move(error)]() mutable { done(std::move(error)); });
+  });
+}
+
+void X11CaptureSource::scheduleTick(const std::shared_ptr<State>& state, uint64_t generation, TimePoint due) {
+  Duration delay = std::max(Duration::zero(), due - state->capture.now());
+  state->capture.postAfter(delay, [state, generation] {
+    if (state->generation != generation || !state->stream) return;
+    TimePoint started = state->capture.now();
+    if (auto error = state->stream->tick()) {
+      ++state->generation;
+      state->stream.reset();
+      if (state->stopped) std::exchange(state->stopped, nullptr)(std::move(error));
+      return;
+    }
+    // Late ticks are not made up for: ticks, and so frames, stay at least an interval apart.
+    scheduleTick(state, generation, started + frameInterval);
+  });
+}
+
+void X11CaptureSource::stopStream(std::function<void()> done) {
+  state_->capture.post([state = state_, done = std::move(done)]() mutable {
+    ++state->generation;
+    state->stream.reset();
+    state->stopped = nullptr;
+    state->main.post(std::move(done));
+  });
+}
+
+void X11CaptureSource::updateFilter(Completion done) {
+  state_->main.post([done = std::move(done)] { done(std::nullopt); });
+}
+
+}  // namespace vistaro::x11

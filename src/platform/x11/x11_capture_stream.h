@@ -1,0 +1,60 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "capture/capture_source.h"
+#include "platform/x11/cursor_overlay.h"
+#include "platform/x11/shm_frame_pool.h"
+#include "platform/x11/x11_connection.h"
+
+namespace vistaro::x11 {
+
+// The capture of one RandR monitor on its own X connection, driven by the frame clock of
+// its owner: each tick turns the damage and pointer motion since the last one into at most
+// one frame. Lives on one thread.
+class CaptureStream {
+ public:
+  // More rectangles than this are reported as "the whole frame may have changed".
+  static constexpr size_t maxDirtyRects = 128;
+
+  static std::variant<std::unique_ptr<CaptureStream>, CaptureError> open(const std::string& displayName,
+                                                                        DisplayID id,
+                                                                        CaptureSource::FrameSink frames);
+  ~CaptureStream();
+  CaptureStream(const CaptureStream&) = delete;
+  CaptureStream& operator=(const CaptureStream&) = delete;
+
+  // Delivers a frame if anything changed; an error means the stream is over.
+  std::optional<CaptureError> tick();
+
+ private:
+  CaptureStream(std::unique_ptr<Connection> connection, Rect monitor, CaptureSource::FrameSink frames);
+  std::optional<CaptureError> setUp();
+  void drainEvents();
+  void collectDamage();
+  void fetchCursor();
+  void addDirty(const Rect& rect);
+
+  std::unique_ptr<Connection> connection_;
+  Rect monitor_;  // root pixels
+  int width_;
+  int height_;
+  CaptureSource::FrameSink frames_;
+  std::unique_ptr<ShmFramePool> pool_;
+  unsigned long damage_ = 0;
+  int damageEventBase_ = 0;
+  int fixesEventBase_ = 0;
+
+  bool damaged_ = false;
+  bool cursorChanged_ = true;
+  CursorImage cursor_;
+  Rect cursorArea_;  // where the cursor was drawn last, frame pixels
+  bool wholeFrame_ = true;
+  std::vector<Rect> dirty_;  // since the last delivered frame, frame pixels
+};
+
+}  // namespace vistaro::x11
