@@ -1,0 +1,73 @@
+// Message sequences from two clients against the hub on virtual time: one
+// client starts authenticated, the other does not. Each record of the input
+// is [connection and type][body length][body]; a type of 0xff lets time pass.
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "core/manual_executor.h"
+#include "fakes/fake_listener.h"
+#include "fakes/fake_service_advertiser.h"
+#include "fakes/memory_stream.h"
+#include "server/stream_hub.h"
+
+using namespace vistaro;
+using namespace vistaro::testing;
+
+namespace {
+
+void inject(MemoryStream& stream, uint8_t code, const uint8_t* body, size_t size) {
+  const uint32_t length = static_cast<uint32_t>(size + 1);
+  Bytes bytes{static_cast<uint8_t>(length >> 24), static_cast<uint8_t>(length >> 16),
+              static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length), code};
+  bytes.insert(bytes.end(), body, body + size);
+  stream.injectBytes(std::move(bytes));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  ManualExecutor queue;
+  ManualExecutor other;
+  FakeListenerFactory listeners;
+  FakeServiceAdvertiser advertiser;
+  HubInput input;
+  input.injectPointerInput = [](const InputMessage& message) { return message.clickCount != 2; };
+  input.displayPoint = [](const InputMessage& message) { return Point{message.x, message.y}; };
+  input.isInputTrusted = [] { return true; };
+  input.enqueueKey = [](const KeyMessage&) {};
+  input.checkFocusAfterClick = [&queue](Point point, std::function<void(bool)> answer) {
+    queue.postAfter(std::chrono::milliseconds(200), [answer, point] { answer(point.x > 0.5); });
+  };
+  auto hub = StreamHub::create({queue, other, other, listeners, advertiser, input});
+  hub->setPin("123456");
+  hub->setWelcome({.hostName = "desk"});
+  hub->start("Desk");
+  queue.runUntilIdle();
+  listeners.last().handlers.onReady(StreamHub::kPreferredPort);
+
+  std::shared_ptr<MemoryStream> streams[2] = {std::make_shared<MemoryStream>(queue),
+                                             std::make_shared<MemoryStream>(queue)};
+  for (auto& stream : streams) listeners.last().handlers.onAccept(stream);
+  const std::string hello = R"({"pin":"123456","name":"A","version":1,"features":["patch"]})";
+  inject(*streams[0], wireCode(MessageType::hello), reinterpret_cast<const uint8_t*>(hello.data()), hello.size());
+  queue.runUntilIdle();
+
+  size_t at = 0;
+  while (at + 2 <= size) {
+    const uint8_t head = data[at];
+    const size_t length = std::min<size_t>(data[at + 1], size - at - 2);
+    const uint8_t* body = data + at + 2;
+    at += 2 + length;
+    if (head == 0xff) {
+      queue.advance(std::chrono::milliseconds(length * 100));
+      continue;
+    }
+    inject(*streams[head >> 7], head & 0x7f, body, length);
+    queue.runUntilIdle();
+    other.runUntilIdle();
+  }
+  queue.advance(std::chrono::seconds(30));
+  return 0;
+}
