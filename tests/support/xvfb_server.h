@@ -82,6 +82,7 @@ class XvfbServer {
   XvfbServer& operator=(const XvfbServer&) = delete;
 
   const std::string& name() const { return name_; }
+  pid_t pid() const { return pid_; }
 
   // Ends the server at once, as a crash would.
   void kill() { stop(SIGKILL); }

@@ -1,0 +1,163 @@
+// Grab cost on a private Xvfb, as a multiple of a plain memcpy of the same bytes, and the
+// capture thread's CPU use while the whole screen changes continuously.
+
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <future>
+#include <thread>
+
+#include "core/asio_executor.h"
+#include "platform/x11/shm_frame_pool.h"
+#include "platform/x11/x11_capture_source.h"
+#include "platform/x11/x11_connection.h"
+#include "support/xvfb_server.h"
+
+// After the others: Xlib defines None and Bool as macros.
+#include <X11/Xlib.h>
+#include <X11/extensions/XShm.h>
+
+namespace vistaro::x11 {
+namespace {
+
+using Seconds = std::chrono::duration<double>;
+
+testing::XvfbServer& server() {
+  static testing::XvfbServer instance(2880, 1800);
+  return instance;
+}
+
+// Milliseconds per frame for memcpy into a rotation of five frame buffers, as the pool rotates.
+double memcpyMilliseconds(int width, int height) {
+  size_t bytes = size_t(width) * height * 4;
+  std::vector<uint8_t> source(bytes, 0x5a);
+  std::vector<std::vector<uint8_t>> targets(5, std::vector<uint8_t>(bytes));
+  constexpr int rounds = 40;
+  auto begin = Clock::now();
+  for (int i = 0; i < rounds; ++i) {
+    std::memcpy(targets[i % 5].data(), source.data(), bytes);
+    benchmark::DoNotOptimize(targets[i % 5].data());
+  }
+  return Seconds(Clock::now() - begin).count() * 1000 / rounds;
+}
+
+void shmGrab(benchmark::State& state) {
+  int width = int(state.range(0)), height = int(state.range(1));
+  auto connection = Connection::open(server().name());
+  auto pool = ShmFramePool::create(*connection, width, height, 5);
+  if (!pool) return state.SkipWithError("MIT-SHM unavailable");
+  ::Display* display = connection->get();
+  std::vector<SharedPixels> inFlight;  // a few frames downstream, as in the real pipeline
+  auto begin = Clock::now();
+  for (auto _ : state) {
+    if (inFlight.size() == 3) inFlight.erase(inFlight.begin());
+    auto lease = pool->acquire();
+    XShmGetImage(display, DefaultRootWindow(display), lease->image, 0, 0, AllPlanes);
+    benchmark::DoNotOptimize(lease->pixels->data());
+    inFlight.push_back(std::move(lease->pixels));
+  }
+  double grab = Seconds(Clock::now() - begin).count() * 1000 / double(state.iterations());
+  double copy = memcpyMilliseconds(width, height);
+  state.counters["grab_ms"] = grab;
+  state.counters["memcpy_ms"] = copy;
+  state.counters["grab_per_memcpy"] = grab / copy;
+}
+BENCHMARK(shmGrab)->Args({1920, 1080})->Args({2880, 1800})->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Repaints the whole root in a new colour every few milliseconds until stopped.
+void paintContinuously(const std::string& name, std::atomic<bool>& stop) {
+  auto connection = Connection::open(name);
+  ::Display* display = connection->get();
+  Window root = DefaultRootWindow(display);
+  GC gc = XCreateGC(display, root, 0, nullptr);
+  for (unsigned long color = 0; !stop; color += 0x030507) {
+    XSetForeground(display, gc, color & 0xffffff);
+    XFillRectangle(display, root, gc, 0, 0, 2880, 1800);
+    XSync(display, False);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  XFreeGC(display, gc);
+}
+
+// User plus system time of another process (the X server does the copying of a grab).
+double processCpuSeconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  std::istringstream fields(line.substr(line.rfind(')') + 2));
+  std::string skip;
+  for (int i = 0; i < 11; ++i) fields >> skip;  // state … cmajflt
+  double user = 0, system = 0;
+  fields >> user >> system;
+  return (user + system) / double(sysconf(_SC_CLK_TCK));
+}
+
+double threadCpuSeconds(clockid_t clock) {
+  timespec now{};
+  clock_gettime(clock, &now);
+  return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+void captureThreadCpuAtFullRate(benchmark::State& state) {
+  AsioExecutor main("bench-main");
+  AsioExecutor capture("velmora.capture");
+  X11CaptureSource source(main, capture, server().name());
+
+  std::promise<DisplayID> listed;
+  main.post([&] {
+    source.listDisplays([&](std::optional<CaptureError>, std::vector<CaptureSource::Display> displays) {
+      listed.set_value(displays.empty() ? 0 : displays.front().id);
+    });
+  });
+  DisplayID display = listed.get_future().get();
+  std::promise<clockid_t> threadClock;
+  capture.post([&] {
+    clockid_t clock{};
+    pthread_getcpuclockid(pthread_self(), &clock);
+    threadClock.set_value(clock);
+  });
+  clockid_t clock = threadClock.get_future().get();
+
+  std::atomic<int> frames{0};
+  std::promise<std::optional<CaptureError>> started;
+  main.post([&] {
+    source.startStream(
+        display, [&](SharedPixels, std::optional<std::vector<Rect>>) { ++frames; }, [](std::optional<CaptureError>) {},
+        [&](std::optional<CaptureError> error) { started.set_value(error); });
+  });
+  if (started.get_future().get()) return state.SkipWithError("capture did not start");
+
+  std::atomic<bool> stop{false};
+  std::thread painter(paintContinuously, server().name(), std::ref(stop));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  for (auto _ : state) {
+    int framesBefore = frames;
+    double cpuBefore = threadCpuSeconds(clock);
+    double serverBefore = processCpuSeconds(server().pid());
+    auto begin = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    double wall = Seconds(Clock::now() - begin).count();
+    double cpu = threadCpuSeconds(clock) - cpuBefore;
+    double serverCpu = processCpuSeconds(server().pid()) - serverBefore;
+    int count = frames - framesBefore;
+    state.counters["fps"] = count / wall;
+    state.counters["cpu_percent"] = 100 * cpu / wall;
+    state.counters["xserver_cpu_percent"] = 100 * serverCpu / wall;  // includes serving the painter
+    state.counters["cpu_ms_per_frame"] = count ? cpu * 1000 / count : 0;
+    state.counters["cpu_per_frame_per_memcpy"] = count ? cpu * 1000 / count / memcpyMilliseconds(2880, 1800) : 0;
+  }
+  stop = true;
+  painter.join();
+  std::promise<void> stopped;
+  main.post([&] { source.stopStream([&] { stopped.set_value(); }); });
+  stopped.get_future().get();
+}
+BENCHMARK(captureThreadCpuAtFullRate)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+}  // namespace vistaro::x11
+
+BENCHMARK_MAIN();
