@@ -22,6 +22,9 @@ class PointerInjector {
   // never the first pixel of its neighbour.
   std::optional<Point> displayPoint(const InputMessage& message) const;
 
+  // The process may inject input (the desktop's trust query).
+  bool isTrusted() const { return isTrusted_(); }
+
   // False only when the process may not inject; then nothing is posted.
   bool injectPointerInput(const InputMessage& message);
 

@@ -36,9 +36,10 @@ bool hasXTest(::Display* d) {
 }  // namespace
 
 X11Keyboard::X11Keyboard(Executor& executor, const std::string& displayName)
-    : executor_(executor), display_(openXDisplay(displayName)) {
+    : executor_(executor),
+      display_(openXDisplay(displayName)),
+      keymap_(std::make_unique<X11Keymap>(display_.get())) {
   if (!display_) return;
-  keymap_ = std::make_unique<X11Keymap>(display_.get());
   usable_ = hasXTest(display_.get()) && keymap_->valid();
   for (KeyCode code : findEmptyKeycodes(display_.get(), kMaxSpares)) {
     spares_.push_back({.keycode = code});

@@ -14,6 +14,7 @@ X11Keymap::X11Keymap(::Display* display)
     : display_(display),
       context_(xkb_context_new(XKB_CONTEXT_NO_DEFAULT_INCLUDES), xkb_context_unref),
       keymap_(nullptr, xkb_keymap_unref) {
+  if (!display_) return;
   xcb_connection_t* connection = XGetXCBConnection(display_);
   uint8_t eventBase = 0;
   if (!context_ || !xkb_x11_setup_xkb_extension(connection, XKB_X11_MIN_MAJOR_XKB_VERSION,
@@ -31,6 +32,7 @@ X11Keymap::X11Keymap(::Display* display)
 X11Keymap::~X11Keymap() = default;
 
 void X11Keymap::refreshIfChanged() {
+  if (!valid()) return;
   while (XPending(display_)) {
     XEvent event;
     XNextEvent(display_, &event);

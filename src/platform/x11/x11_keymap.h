@@ -25,6 +25,7 @@ struct KeyPosition {
 // are what the desktop offers as input sources. Uses the connection of its owner.
 class X11Keymap {
  public:
+  // Without a display (null) it knows no keys.
   explicit X11Keymap(::Display* display);
   ~X11Keymap();
   X11Keymap(const X11Keymap&) = delete;
