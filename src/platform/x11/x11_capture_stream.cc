@@ -16,6 +16,7 @@ namespace {
 constexpr int bufferDepth = 5;
 
 CaptureError connectionLost() { return CaptureError::platform(localized("ディスプレイサーバーとの接続が切れました")); }
+CaptureError reconfigured() { return CaptureError::platform(localized("ディスプレイの構成が変わりました")); }
 CaptureError grabFailed() { return CaptureError::platform(localized("画面を取り込めませんでした")); }
 
 }  // namespace
@@ -28,13 +29,15 @@ std::variant<std::unique_ptr<CaptureStream>, CaptureError> CaptureStream::open(c
   auto monitors = listMonitors(connection->get());
   auto found = std::find_if(monitors.begin(), monitors.end(), [&](const Monitor& m) { return m.id == id; });
   if (found == monitors.end()) return CaptureError::noDisplay();
-  std::unique_ptr<CaptureStream> stream(new CaptureStream(std::move(connection), found->bounds, std::move(frames)));
+  std::unique_ptr<CaptureStream> stream(new CaptureStream(std::move(connection), id, found->bounds, std::move(frames)));
   if (auto error = stream->setUp()) return *error;
   return stream;
 }
 
-CaptureStream::CaptureStream(std::unique_ptr<Connection> connection, Rect monitor, CaptureSource::FrameSink frames)
+CaptureStream::CaptureStream(std::unique_ptr<Connection> connection, DisplayID id, Rect monitor,
+                             CaptureSource::FrameSink frames)
     : connection_(std::move(connection)),
+      id_(id),
       monitor_(monitor),
       width_(int(monitor.width)),
       height_(int(monitor.height)),
@@ -108,8 +111,19 @@ void CaptureStream::fetchCursor() {
   XFree(image);
 }
 
+bool CaptureStream::monitorUnchanged() {
+  if (--ticksUntilMonitorCheck_ > 0) return true;
+  ticksUntilMonitorCheck_ = ticksPerMonitorCheck;
+  auto monitors = listMonitors(connection_->get());
+  return std::any_of(monitors.begin(), monitors.end(),
+                     [&](const Monitor& m) { return m.id == id_ && m.bounds == monitor_; });
+}
+
 std::optional<CaptureError> CaptureStream::tick() {
   ::Display* display = connection_->get();
+  // A moved, resized or removed monitor ends the stream; its owner starts a new one on
+  // what is there now.
+  if (!monitorUnchanged()) return connection_->broken() ? connectionLost() : reconfigured();
   drainEvents();
   if (damaged_) collectDamage();
   if (cursorChanged_) fetchCursor();

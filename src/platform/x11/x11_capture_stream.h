@@ -20,6 +20,8 @@ class CaptureStream {
  public:
   // More rectangles than this are reported as "the whole frame may have changed".
   static constexpr size_t maxDirtyRects = 128;
+  // RandR sends no event when monitors are redefined, so they are looked at every so many ticks.
+  static constexpr int ticksPerMonitorCheck = 20;
 
   static std::variant<std::unique_ptr<CaptureStream>, CaptureError> open(const std::string& displayName,
                                                                         DisplayID id,
@@ -32,15 +34,18 @@ class CaptureStream {
   std::optional<CaptureError> tick();
 
  private:
-  CaptureStream(std::unique_ptr<Connection> connection, Rect monitor, CaptureSource::FrameSink frames);
+  CaptureStream(std::unique_ptr<Connection> connection, DisplayID id, Rect monitor, CaptureSource::FrameSink frames);
   std::optional<CaptureError> setUp();
   void drainEvents();
   void collectDamage();
   void fetchCursor();
   void addDirty(const Rect& rect);
+  bool monitorUnchanged();
 
   std::unique_ptr<Connection> connection_;
+  DisplayID id_;
   Rect monitor_;  // root pixels
+  int ticksUntilMonitorCheck_ = ticksPerMonitorCheck;
   int width_;
   int height_;
   CaptureSource::FrameSink frames_;

@@ -118,7 +118,7 @@ TEST_F(X11CaptureTest, ContinuousDrawingIsCapturedAtMostTwentyTimesASecond) {
   }
   double seconds = Seconds(end - begin).count();
   EXPECT_LE(count, size_t(seconds * 20) + 1);
-  EXPECT_GE(count, size_t(seconds * 10)) << "continuous change should keep frames coming";
+  EXPECT_GE(count, size_t(seconds * 5)) << "continuous change should keep frames coming";
 }
 
 TEST_F(X11CaptureTest, AConsumerHoldingEveryBufferPausesFramesWithoutLosingChanges) {
@@ -142,6 +142,16 @@ TEST_F(X11CaptureTest, AConsumerHoldingEveryBufferPausesFramesWithoutLosingChang
   ASSERT_TRUE(resumed) << "the change made while paused must reach the next frame";
   EXPECT_EQ(pixelAt(*resumed->pixels, 410, 410), red);
   EXPECT_GT(paused, settled);
+}
+
+TEST_F(X11CaptureTest, RemovingTheCapturedMonitorEndsTheStreamThroughOnStop) {
+  splitScreen();
+  startAndSettle(monitorID("right"));
+  ASSERT_EQ(server.run({"xrandr", "--delmonitor", "right"}), 0);
+  std::unique_lock lock(mutex);
+  ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(5), [&] { return !stops.empty(); }));
+  ASSERT_TRUE(stops[0].has_value());
+  EXPECT_EQ(stops[0]->description, "ディスプレイの構成が変わりました");
 }
 
 TEST_F(X11CaptureTest, KillingTheServerEndsTheStreamThroughOnStop) {
