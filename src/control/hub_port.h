@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/display_info.h"
+#include "core/geometry.h"
+#include "core/pixel_buffer.h"
+#include "server/messages.h"
+
+namespace vistaro {
+
+// The stream hub as the controller drives it. Operations return at once;
+// callbacks arrive on the hub's queue.
+class HubPort {
+ public:
+  struct Callbacks {
+    std::function<void(std::vector<std::string> names)> clientsChanged;
+    std::function<void(DisplayID)> selectDisplay;
+    std::function<void()> inputPermissionMissing;
+    std::function<void(std::string status, std::optional<uint16_t> port)> listenerState;
+  };
+
+  virtual ~HubPort() = default;
+  // Once, before start().
+  virtual void setCallbacks(Callbacks callbacks) = 0;
+  virtual void start(std::string serviceName) = 0;
+  virtual void setPin(std::string pin) = 0;
+  virtual void setWelcome(WelcomeMessage welcome) = 0;
+  virtual void broadcastError(std::string code, std::string message) = 0;
+  // From the capture queue: a frame with changes (absent = unknown changes).
+  virtual void submit(SharedPixels buffer, DisplayID display, double pointScale,
+                      std::optional<std::vector<Rect>> changes) = 0;
+  virtual void clearLatest() = 0;
+};
+
+}  // namespace vistaro

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "capture/change_detector.h"
+#include "capture/screen_capturer.h"
+#include "control/controller_platform.h"
+#include "control/hub_port.h"
+#include "control/settings_store.h"
+#include "control/state_publisher.h"
+#include "core/executor.h"
+
+namespace vistaro {
+
+// The host's centre: decides when to capture which display, keeps the welcome
+// current and publishes state. All of its state lives on the main executor.
+class ServerController : public std::enable_shared_from_this<ServerController> {
+ public:
+  static constexpr Duration kRestartAfterSystemStop = std::chrono::seconds(2);
+
+  struct Dependencies {
+    Executor& main;
+    SettingsStore& settings;
+    HubPort& hub;
+    ScreenCapturer& capturer;
+    ControllerPlatform& platform;
+  };
+
+  // Builds, wires and starts everything; call on the main executor.
+  static std::shared_ptr<ServerController> create(Dependencies dependencies);
+  ServerController(const ServerController&) = delete;
+  ServerController& operator=(const ServerController&) = delete;
+
+  StatePublisher& state() { return state_; }
+  const std::string& hostName() const { return hostName_; }
+
+  // Panel and console actions, on the main executor.
+  void regeneratePin();
+  void selectDisplay(DisplayID display);
+
+ private:
+  explicit ServerController(Dependencies dependencies);
+  void start();
+
+  std::string newPin();
+  void storePin(const std::string& pin);
+  void clientsChanged(std::vector<std::string> names);
+  void inputPermissionMissing();
+  void startCaptureTask();
+  void stopCaptureTask();
+  void streamStopped(std::optional<CaptureError> error);
+  void refreshDisplays();
+  void updateWelcome();
+  void report(const std::optional<std::string>& problem);
+
+  Executor& main_;
+  SettingsStore& settings_;
+  HubPort& hub_;
+  ScreenCapturer& capturer_;
+  ControllerPlatform& platform_;
+
+  StatePublisher state_;
+  std::string hostName_;
+  bool wantCapture_ = false;
+  // A capture task is cancelled by starting the next one: only the newest one's result counts.
+  uint64_t captureTask_ = 0;
+  DelayedWork restartWork_;
+  bool didPromptInput_ = false;
+  std::shared_ptr<ChangeDetector> detector_ = std::make_shared<ChangeDetector>();
+};
+
+}  // namespace vistaro
