@@ -78,7 +78,14 @@ void CaptureStream::drainEvents() {
 }
 
 void CaptureStream::addDirty(const Rect& rect) {
-  if (!rect.isEmpty()) dirty_.push_back(rect);
+  if (rect.isEmpty() || wholeFrame_) return;
+  dirty_.push_back(rect);
+  // Bounded even while a stuck consumer keeps us from delivering: past the limit the next
+  // frame simply counts as changed everywhere.
+  if (dirty_.size() > maxDirtyRects) {
+    dirty_.clear();
+    wholeFrame_ = true;
+  }
 }
 
 void CaptureStream::collectDamage() {
@@ -151,7 +158,7 @@ std::optional<CaptureError> CaptureStream::tick() {
   cursorArea_ = pointerArea;
 
   std::optional<std::vector<Rect>> dirty;
-  if (!wholeFrame_ && dirty_.size() <= maxDirtyRects) dirty = std::move(dirty_);
+  if (!wholeFrame_) dirty = std::move(dirty_);
   dirty_.clear();
   wholeFrame_ = false;
   if (frames_) frames_(std::move(lease->pixels), std::move(dirty));

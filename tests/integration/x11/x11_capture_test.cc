@@ -31,6 +31,19 @@ class X11CaptureTest : public CaptureFixture {
     return frameCount();
   }
 
+  // Takes frames and keeps them, as a stuck consumer would, until no more come.
+  std::vector<SharedPixels> holdEveryBuffer() {
+    std::vector<SharedPixels> held;
+    for (int i = 0; i < 8; ++i) {
+      size_t before = frameCount();
+      painter.fill({double(i) * 20, 0, 10, 10}, red);
+      auto frame = waitForFrame(before, [](const CapturedFrame&) { return true; }, Seconds(1));
+      if (!frame) break;
+      held.push_back(frame->pixels);
+    }
+    return held;
+  }
+
   Painter painter{server.name()};
 };
 
@@ -123,14 +136,7 @@ TEST_F(X11CaptureTest, ContinuousDrawingIsCapturedAtMostTwentyTimesASecond) {
 
 TEST_F(X11CaptureTest, AConsumerHoldingEveryBufferPausesFramesWithoutLosingChanges) {
   size_t settled = startAndSettle(0);
-  std::vector<SharedPixels> held;
-  for (int i = 0; i < 8; ++i) {
-    size_t before = frameCount();
-    painter.fill({double(i) * 20, 0, 10, 10}, red);
-    auto frame = waitForFrame(before, [](const CapturedFrame&) { return true; }, Seconds(1));
-    if (!frame) break;
-    held.push_back(frame->pixels);
-  }
+  std::vector<SharedPixels> held = holdEveryBuffer();
   EXPECT_EQ(held.size(), 5u) << "the pool holds five buffers";
 
   const Rect drawnMeanwhile{400, 400, 30, 30};
@@ -142,6 +148,20 @@ TEST_F(X11CaptureTest, AConsumerHoldingEveryBufferPausesFramesWithoutLosingChang
   ASSERT_TRUE(resumed) << "the change made while paused must reach the next frame";
   EXPECT_EQ(pixelAt(*resumed->pixels, 410, 410), red);
   EXPECT_GT(paused, settled);
+}
+
+TEST_F(X11CaptureTest, TooManyChangesWhilePausedBecomeAWholeFrameChange) {
+  startAndSettle(0);
+  std::vector<SharedPixels> held = holdEveryBuffer();
+  // A staircase of small windows: the server cannot merge them into fewer rectangles.
+  for (int i = 0; i < 150; ++i) painter.fill({double(i) * 12, 200 + double(i) * 5, 4, 4}, red);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  size_t paused = frameCount();
+  held.clear();
+  auto resumed = waitForFrame(paused, [](const CapturedFrame&) { return true; });
+  ASSERT_TRUE(resumed);
+  EXPECT_FALSE(resumed->dirty.has_value());
+  EXPECT_EQ(pixelAt(*resumed->pixels, 12 * 149 + 1, 200 + 5 * 149 + 1), red);
 }
 
 TEST_F(X11CaptureTest, RemovingTheCapturedMonitorEndsTheStreamThroughOnStop) {
