@@ -26,7 +26,7 @@ class ChildProcess {
 };
 
 // A private system bus and an Avahi daemon on loopback, in a temp folder.
-// Needs the namespace of in_dnssd_namespace.sh: the daemon uses /run.
+// Needs the namespace of in_private_network.sh: the daemon uses /run.
 class DnssdDaemons {
  public:
   DnssdDaemons();

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs a command in its own network and mount namespace: loopback up and
-# multicast-capable, a private /run. The DNS-SD daemons a test starts there
+# multicast-capable, a private /run. Listeners and daemons a test starts there
 # reach nothing outside and collide with nothing on the machine.
 set -euo pipefail
 exec unshare --net --mount --fork -- bash -c '
@@ -8,4 +8,4 @@ exec unshare --net --mount --fork -- bash -c '
   ip link set lo up
   ip link set lo multicast on
   mount -t tmpfs tmpfs /run
-  exec "$@"' in_dnssd_namespace "$@"
+  exec "$@"' in_private_network "$@"

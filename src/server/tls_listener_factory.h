@@ -1,0 +1,22 @@
+#pragma once
+
+#include "core/asio_executor.h"
+#include "server/listener.h"
+
+namespace vistaro {
+
+// The hub's real listeners: TLS-PSK over dual-stack TCP, on the hub's executor.
+class TlsListenerFactory final : public ListenerFactory {
+ public:
+  explicit TlsListenerFactory(AsioExecutor& executor) : executor_(executor) {}
+
+  // A port that cannot be bound is reported as a failure, as any later
+  // failure of the listener would be; nothing here throws.
+  std::unique_ptr<Listener> listen(std::optional<uint16_t> port, const std::string& pin,
+                                   Listener::Handlers handlers) override;
+
+ private:
+  AsioExecutor& executor_;
+};
+
+}  // namespace vistaro

@@ -1,0 +1,39 @@
+#include "integration/hub/live_hub.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+namespace vistaro::testing {
+
+LiveHub::LiveHub(ServiceAdvertiser& advertiser, const std::string& pin) {
+  hub_ = StreamHub::create({queue_, encodeQueue_, mainQueue_, listeners_, advertiser, HubInput{}});
+  hub_->onListenerState = [this](std::string status, std::optional<uint16_t> port) {
+    listenerStates.put({std::move(status), port});
+  };
+  hub_->onClientsChanged = [this](std::vector<std::string> list) { names.put(std::move(list)); };
+  hub_->setPin(pin);
+  hub_->setWelcome({.hostName = "desk", .displays = {{1, "Main", 1920, 1080}}, .current = 1});
+  hub_->start("Desk");
+}
+
+LiveHub::~LiveHub() {
+  // The hub and its connections end on their own queue.
+  std::promise<void> done;
+  queue_.post([&] {
+    hub_.reset();
+    done.set_value();
+  });
+  done.get_future().wait();
+}
+
+uint16_t LiveHub::nextListeningPort() {
+  const auto state = listenerStates.take();
+  EXPECT_TRUE(state.has_value());
+  if (!state) return 0;
+  EXPECT_EQ(state->first, "待受中");
+  EXPECT_TRUE(state->second.has_value());
+  return state->second.value_or(0);
+}
+
+}  // namespace vistaro::testing

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/asio_executor.h"
+#include "integration/hub/mailbox.h"
+#include "server/stream_hub.h"
+#include "server/tls_listener_factory.h"
+
+namespace vistaro::testing {
+
+// A hub on its real queues and TLS listener, started with a PIN and a welcome.
+class LiveHub {
+ public:
+  using ListenerState = std::pair<std::string, std::optional<uint16_t>>;
+
+  explicit LiveHub(ServiceAdvertiser& advertiser, const std::string& pin = "123456");
+  ~LiveHub();
+
+  StreamHub& operator*() { return *hub_; }
+  StreamHub* operator->() { return hub_.get(); }
+  // The port of the next "listening" report; fails the test on any other report.
+  uint16_t nextListeningPort();
+
+  Mailbox<ListenerState> listenerStates;
+  Mailbox<std::vector<std::string>> names;
+
+ private:
+  AsioExecutor queue_{"velmora.hub"};
+  AsioExecutor encodeQueue_{"velmora.encode"};
+  AsioExecutor mainQueue_{"main"};
+  TlsListenerFactory listeners_{queue_};
+  std::shared_ptr<StreamHub> hub_;
+};
+
+}  // namespace vistaro::testing

@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <asio/connect.hpp>
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/read.hpp>
+#include <chrono>
+
+#include "fakes/fake_service_advertiser.h"
+#include "integration/hub/live_hub.h"
+#include "integration/hub/test_client.h"
+
+namespace vistaro::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using Names = std::vector<std::string>;
+
+// Runs in a private network namespace: the preferred port is really free.
+class StreamHubLoopbackTest : public ::testing::Test {
+ protected:
+  FakeServiceAdvertiser advertiser;
+};
+
+void expectWelcome(TestClient& client) {
+  const auto message = client.received.take();
+  ASSERT_TRUE(message.has_value());
+  EXPECT_EQ(message->type, MessageType::welcome);
+  auto welcome = decodeMessage<WelcomeMessage>(Bytes(message->body.begin(), message->body.end()));
+  ASSERT_TRUE(welcome.has_value());
+  EXPECT_EQ(welcome->hostName, "desk");
+}
+
+TEST_F(StreamHubLoopbackTest, ClientsOnBothFamiliesAuthenticateAndAreWelcomed) {
+  LiveHub hub(advertiser);
+  ASSERT_EQ(hub.nextListeningPort(), 52525);
+
+  TestClient phone("127.0.0.1", 52525, "123456");
+  phone.hello("123456", "Phone");
+  expectWelcome(phone);
+  EXPECT_EQ(hub.names.take(), (Names{"Phone"}));
+
+  TestClient tablet("::1", 52525, "123456");
+  tablet.hello("123456", "Tablet");
+  expectWelcome(tablet);
+  EXPECT_EQ(hub.names.take(), (Names{"Phone", "Tablet"}));
+}
+
+TEST_F(StreamHubLoopbackTest, WrongPinInHelloGetsTheAuthErrorThenTheEnd) {
+  LiveHub hub(advertiser);
+  ASSERT_EQ(hub.nextListeningPort(), 52525);
+  TestClient client("127.0.0.1", 52525, "123456");
+  const auto sent = std::chrono::steady_clock::now();
+  client.hello("123455", "Phone");
+  const auto message = client.received.take();
+  ASSERT_TRUE(message.has_value());
+  EXPECT_GE(std::chrono::steady_clock::now() - sent, 900ms);
+  EXPECT_EQ(message->type, MessageType::error);
+  EXPECT_EQ(message->body, R"({"code":"auth","message":"PINが違います"})");
+  EXPECT_TRUE(client.closed.take().has_value());
+}
+
+TEST_F(StreamHubLoopbackTest, KeyOfAnotherPinFailsTheTlsHandshake) {
+  LiveHub hub(advertiser);
+  ASSERT_EQ(hub.nextListeningPort(), 52525);
+  TestClient client("127.0.0.1", 52525, "654321");
+  EXPECT_TRUE(client.closed.take().has_value());
+  EXPECT_EQ(client.received.size(), 0u);
+}
+
+TEST_F(StreamHubLoopbackTest, TakenPreferredPortGivesAnotherReportedPort) {
+  asio::io_context context;
+  asio::ip::tcp::acceptor squatter(context, asio::ip::tcp::endpoint(asio::ip::address_v6::any(), 52525));
+  LiveHub hub(advertiser);
+  const uint16_t port = hub.nextListeningPort();
+  EXPECT_NE(port, 52525);
+  EXPECT_NE(port, 0);
+
+  TestClient client("127.0.0.1", port, "123456");
+  client.hello("123456", "Phone");
+  expectWelcome(client);
+}
+
+TEST_F(StreamHubLoopbackTest, NewPinRestartsTheListenerAndConnectedClientsKeepGoing) {
+  LiveHub hub(advertiser);
+  ASSERT_EQ(hub.nextListeningPort(), 52525);
+  TestClient early("127.0.0.1", 52525, "123456");
+  early.hello("123456", "Early");
+  expectWelcome(early);
+
+  hub->setPin("777777");
+  EXPECT_EQ(hub.nextListeningPort(), 52525);
+
+  TestClient stale("127.0.0.1", 52525, "123456");
+  EXPECT_TRUE(stale.closed.take().has_value());
+  TestClient fresh("127.0.0.1", 52525, "777777");
+  fresh.hello("777777", "Fresh");
+  expectWelcome(fresh);
+
+  hub->broadcastError("notice", "still here");
+  for (TestClient* client : {&early, &fresh}) {
+    const auto message = client->received.take();
+    ASSERT_TRUE(message.has_value());
+    EXPECT_EQ(message->body, R"({"code":"notice","message":"still here"})");
+  }
+  EXPECT_EQ(early.closed.size(), 0u);
+}
+
+TEST_F(StreamHubLoopbackTest, ConnectionThatNeverStartsTlsIsDroppedAfterTenSeconds) {
+  LiveHub hub(advertiser);
+  ASSERT_EQ(hub.nextListeningPort(), 52525);
+  asio::io_context context;
+  asio::ip::tcp::socket silent(context);
+  silent.connect({asio::ip::make_address("127.0.0.1"), 52525});
+  const auto connected = std::chrono::steady_clock::now();
+  uint8_t byte;
+  std::error_code error;
+  asio::read(silent, asio::buffer(&byte, 1), error);
+  const auto lasted = std::chrono::steady_clock::now() - connected;
+  EXPECT_TRUE(error);  // ended by the host, nothing sent
+  EXPECT_GE(lasted, 9500ms);
+  EXPECT_LT(lasted, 15s);
+}
+
+}  // namespace
+}  // namespace vistaro::testing
