@@ -26,4 +26,7 @@ std::optional<MessageType> messageTypeFromCode(uint8_t code);
 
 inline uint8_t wireCode(MessageType type) { return static_cast<uint8_t>(type); }
 
+// The case name as written on the wire docs and in logs: "hello", "selectDisplay", ...
+const char* messageTypeName(MessageType type);
+
 }  // namespace vistaro

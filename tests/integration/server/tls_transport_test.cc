@@ -3,24 +3,23 @@
 #include <gtest/gtest.h>
 #include <netinet/tcp.h>
 
-#include <condition_variable>
-#include <future>
-#include <mutex>
 
 #include "core/asio_executor.h"
 #include "server/framed_connection.h"
 #include "server/tcp_options.h"
 #include "server/tls_listener.h"
 #include "server/tls_stream.h"
+#include "support/cross_thread_events.h"
 #include "support/piped_process.h"
 
 namespace vistaro {
 namespace {
 
-using namespace std::chrono_literals;
 using testing::PipedProcess;
+using testing::runOn;
+using Events = testing::CrossThreadEvents;
 
-constexpr auto kPatience = 10s;
+constexpr auto kPatience = Events::kPatience;
 constexpr char kPin[] = "123456";
 
 std::string hex(const PreSharedKey& key) {
@@ -38,41 +37,6 @@ std::string framed(MessageType type, const std::string& body) {
   std::string bytes{char(length >> 24), char(length >> 16), char(length >> 8), char(length), char(wireCode(type))};
   return bytes + body;
 }
-
-void runOn(AsioExecutor& executor, const std::function<void()>& work) {
-  std::promise<void> done;
-  executor.post([&] {
-    work();
-    done.set_value();
-  });
-  done.get_future().wait();
-}
-
-// What happened on the executor's thread, for the test's thread to wait on.
-class Events {
- public:
-  void add(std::string event) {
-    std::lock_guard lock(mutex_);
-    events_.push_back(std::move(event));
-    changed_.notify_all();
-  }
-  bool waitFor(const std::string& event) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, kPatience, [&] { return contains(event); });
-  }
-  bool seen(const std::string& event) {
-    std::lock_guard lock(mutex_);
-    return contains(event);
-  }
-
- private:
-  bool contains(const std::string& event) const {
-    return std::find(events_.begin(), events_.end(), event) != events_.end();
-  }
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::string> events_;
-};
 
 // Framed messages over a stream, reported as "<side> ready", "<side> got <type> <size>", "<side> closed[ with error]".
 std::shared_ptr<FramedConnection> watch(std::shared_ptr<ByteStream> stream, AsioExecutor& executor, Events& events,

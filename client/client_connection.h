@@ -1,0 +1,68 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "core/asio_executor.h"
+#include "server/framed_connection.h"
+#include "server/messages.h"
+
+namespace vistaro::client {
+
+struct ClientOptions {
+  std::string host = "127.0.0.1";
+  uint16_t port = 52525;
+  std::string pin;
+  std::string name = "vistaro-client";
+  int64_t version = 1;
+  // "patch" announces that this client applies partial frames.
+  std::vector<std::string> features;
+};
+
+// One connection to a host: TLS keyed by the PIN, hello once the session is
+// up, then typed callbacks for what the host sends. Made, used and dropped on
+// its executor; every callback runs there.
+class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
+ public:
+  static std::shared_ptr<ClientConnection> create(AsioExecutor& executor, ClientOptions options);
+
+  // Set before start().
+  std::function<void()> onHelloSent;
+  std::function<void(const WelcomeMessage&)> onWelcome;
+  std::function<void(const ErrorMessage&)> onError;
+  std::function<void(const FocusMessage&)> onFocus;
+  std::function<void(Bytes body)> onFrame;
+  // A host message whose body did not decode, or of a type a host never sends.
+  std::function<void(MessageType, const Bytes& body)> onUnexpected;
+  std::function<void(std::optional<std::error_code>)> onClose;
+
+  void start();
+  void close();
+  bool closed() const { return !connection_ || connection_->closed(); }
+
+  void request(const RequestMessage& message);
+  void selectDisplay(DisplayID id);
+  void input(const InputMessage& message);
+  void key(const KeyMessage& message);
+  void setHeadless(bool enabled);
+  void setFit(bool enabled);
+  void clientDisplay(const ClientDisplayMessage& message);
+
+ private:
+  ClientConnection(AsioExecutor& executor, ClientOptions options);
+  template <typename Message>
+  void send(MessageType type, const Message& message);
+  void dispatch(MessageType type, Bytes body);
+  template <typename Message>
+  void deliver(MessageType type, const Bytes& body, const std::function<void(const Message&)>& handler);
+
+  AsioExecutor& executor_;
+  ClientOptions options_;
+  std::shared_ptr<FramedConnection> connection_;
+};
+
+}  // namespace vistaro::client
