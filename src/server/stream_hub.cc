@@ -11,6 +11,7 @@ std::shared_ptr<StreamHub> StreamHub::create(Dependencies dependencies) {
 StreamHub::StreamHub(Dependencies dependencies)
     : queue_(dependencies.queue),
       encodeQueue_(dependencies.encodeQueue),
+      encoder_(dependencies.encoder),
       mainQueue_(dependencies.mainQueue),
       listeners_(dependencies.listeners),
       advertiser_(dependencies.advertiser),
@@ -42,6 +43,24 @@ void StreamHub::setPin(std::string pin) {
     hub.listener_.reset();
     hub.startListener(hub.preferredPort_);
   });
+}
+
+void StreamHub::submit(SharedPixels buffer, DisplayID display, double pointScale,
+                       std::optional<std::vector<Rect>> changes) {
+  postToQueue([buffer = std::move(buffer), display, pointScale, changes = std::move(changes)](StreamHub& hub) mutable {
+    for (auto& [id, client] : hub.clients_) {
+      client->base.addChanges(changes);
+      client->detail.addChanges(changes);
+    }
+    hub.latest_ = LatestFrame{++hub.seq_, std::move(buffer), display, pointScale};
+    // Copied: a send can end in a disconnect that changes the map.
+    auto clients = hub.clients_;
+    for (auto& [id, client] : clients) hub.sendFrame(client);
+  });
+}
+
+void StreamHub::clearLatest() {
+  postToQueue([](StreamHub& hub) { hub.latest_.reset(); });
 }
 
 void StreamHub::setWelcome(WelcomeMessage welcome) {

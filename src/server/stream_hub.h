@@ -11,8 +11,11 @@
 
 #include "core/executor.h"
 #include "core/geometry.h"
+#include "server/frame_plan.h"
+#include "server/frame_job.h"
 #include "server/framed_connection.h"
 #include "server/hub_input.h"
+#include "server/layer_encoder.h"
 #include "server/listener.h"
 #include "server/messages.h"
 #include "server/service_advertiser.h"
@@ -40,12 +43,8 @@ class StreamHub : public std::enable_shared_from_this<StreamHub> {
     int credits = 0;
     bool busy = false;
     bool patches = false;
-    std::optional<std::vector<Rect>> baseDirty;
-    std::optional<std::vector<Rect>> detailDirty;
-    uint64_t lastBaseSeq = 0;
-    uint64_t lastDetailSeq = 0;
-    std::string lastBaseKey;
-    std::string lastDetailKey;
+    LayerRecord base;
+    LayerRecord detail;
     int64_t clickSeq = 0;
     // The connection is already doomed by a wrong PIN; more wrong PINs add no timers.
     bool pinErrorScheduled = false;
@@ -54,6 +53,7 @@ class StreamHub : public std::enable_shared_from_this<StreamHub> {
   struct Dependencies {
     Executor& queue;        // "velmora.hub"
     Executor& encodeQueue;  // "velmora.encode"
+    LayerEncoder& encoder;  // used on encodeQueue only
     Executor& mainQueue;    // where key injection runs
     ListenerFactory& listeners;
     ServiceAdvertiser& advertiser;
@@ -79,6 +79,10 @@ class StreamHub : public std::enable_shared_from_this<StreamHub> {
   void setPin(std::string pin);
   void setWelcome(WelcomeMessage welcome);
   void broadcastError(std::string code, std::string message);
+  // A captured frame with its changes (absent: unknown, everything counts as changed).
+  void submit(SharedPixels buffer, DisplayID display, double pointScale, std::optional<std::vector<Rect>> changes);
+  // Forget the latest frame: requests wait for the next one.
+  void clearLatest();
 
   Executor& queue() const { return queue_; }
   Executor& encodeQueue() const { return encodeQueue_; }
@@ -102,12 +106,15 @@ class StreamHub : public std::enable_shared_from_this<StreamHub> {
   void dispatch(const std::shared_ptr<Client>& client, MessageType type, const Bytes& body);
   void handshake(const std::shared_ptr<Client>& client, const Bytes& body);
   void schedulePinError(const std::shared_ptr<Client>& client);
-  void handleRequest(Client& client, RequestMessage request);
+  void handleRequest(const std::shared_ptr<Client>& client, RequestMessage request);
   void handlePointerInput(const std::shared_ptr<Client>& client, const InputMessage& message);
   void handleKey(Client& client, const KeyMessage& message);
   void refuseInput(Client& client);
   void reportClientNames();
-  void sendFrame(Client& client);
+
+  // Frames (stream_hub_frames.cc).
+  void sendFrame(const std::shared_ptr<Client>& client);
+  void frameEncoded(const std::shared_ptr<Client>& client, EncodedFrame frame);
 
   template <typename Message>
   static void sendMessage(Client& client, MessageType type, const Message& message);
@@ -116,6 +123,7 @@ class StreamHub : public std::enable_shared_from_this<StreamHub> {
 
   Executor& queue_;
   Executor& encodeQueue_;
+  LayerEncoder& encoder_;
   Executor& mainQueue_;
   ListenerFactory& listeners_;
   ServiceAdvertiser& advertiser_;
@@ -131,6 +139,8 @@ class StreamHub : public std::enable_shared_from_this<StreamHub> {
   std::optional<WelcomeMessage> welcome_;
   std::string pin_;
   std::string serviceName_ = "Mac";
+  std::optional<LatestFrame> latest_;
+  uint64_t seq_ = 0;
 };
 
 }  // namespace vistaro

@@ -88,7 +88,7 @@ void StreamHub::dispatch(const std::shared_ptr<Client>& client, MessageType type
   if (!client->authed) return;
   switch (type) {
     case MessageType::request:
-      withDecoded<RequestMessage>(body, [&](RequestMessage& m) { handleRequest(*client, std::move(m)); });
+      withDecoded<RequestMessage>(body, [&](RequestMessage& m) { handleRequest(client, std::move(m)); });
       break;
     case MessageType::selectDisplay:
       withDecoded<SelectDisplayMessage>(body, [&](const auto& m) { call(onSelectDisplay, m.id); });
@@ -134,7 +134,7 @@ void StreamHub::handshake(const std::shared_ptr<Client>& client, const Bytes& bo
   client->patches = features && std::find(features->begin(), features->end(), "patch") != features->end();
   if (welcome_) sendMessage(*client, MessageType::welcome, *welcome_);
   reportClientNames();
-  sendFrame(*client);
+  sendFrame(client);
 }
 
 void StreamHub::schedulePinError(const std::shared_ptr<Client>& client) {
@@ -153,15 +153,13 @@ void StreamHub::schedulePinError(const std::shared_ptr<Client>& client) {
   });
 }
 
-void StreamHub::handleRequest(Client& client, RequestMessage request) {
+void StreamHub::handleRequest(const std::shared_ptr<Client>& client, RequestMessage request) {
   const bool full = request.full.value_or(false);
-  client.pending = std::move(request);
-  client.credits = std::min(client.credits + 1, 2);
+  client->pending = std::move(request);
+  client->credits = std::min(client->credits + 1, 2);
   if (full) {
-    client.lastBaseKey.clear();
-    client.lastDetailKey.clear();
-    client.baseDirty.reset();
-    client.detailDirty.reset();
+    client->base.forget();
+    client->detail.forget();
   }
   sendFrame(client);
 }
@@ -205,6 +203,5 @@ void StreamHub::refuseInput(Client& client) {
 
 // Frames go out through the fan-out, which fills this in; until a client has
 // a pending request and a frame exists there is nothing to send.
-void StreamHub::sendFrame(Client&) {}
 
 }  // namespace vistaro

@@ -60,9 +60,21 @@ void MemoryStream::write(std::shared_ptr<const Bytes> bytes, WriteHandler done) 
       });
     }
   }
+  if (holdWrites_) {
+    heldCompletions_.push_back([done = std::move(done), error] {
+      if (done) done(error);
+    });
+    return;
+  }
   executor_.post([done = std::move(done), error] {
     if (done) done(error);
   });
+}
+
+void MemoryStream::releaseWrites() {
+  holdWrites_ = false;
+  for (auto& completion : heldCompletions_) executor_.post(std::move(completion));
+  heldCompletions_.clear();
 }
 
 void MemoryStream::cancel() {

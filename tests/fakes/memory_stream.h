@@ -4,6 +4,8 @@
 #include <memory>
 #include <optional>
 #include <utility>
+#include <vector>
+#include <functional>
 
 #include "core/executor.h"
 #include "server/byte_stream.h"
@@ -32,6 +34,9 @@ class MemoryStream final : public ByteStream, public std::enable_shared_from_thi
   void injectState(State state, std::error_code error = {});
   // Writes complete with this error (and go nowhere) from now on.
   void failWrites(std::error_code error) { writeError_ = error; }
+  // Writes are taken but not reported done until released, as with a slow network.
+  void holdWrites() { holdWrites_ = true; }
+  void releaseWrites();
 
   const Bytes& written() const { return written_; }
   size_t writeCount() const { return writeCount_; }
@@ -56,6 +61,8 @@ class MemoryStream final : public ByteStream, public std::enable_shared_from_thi
   std::error_code writeError_;
   bool endOfStream_ = false;
   bool cancelled_ = false;
+  bool holdWrites_ = false;
+  std::vector<std::function<void()>> heldCompletions_;
   Bytes written_;
   size_t writeCount_ = 0;
   std::vector<size_t> readRequests_;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/manual_executor.h"
+#include "fakes/fake_layer_encoder.h"
 #include "fakes/fake_listener.h"
 #include "fakes/fake_service_advertiser.h"
 #include "fakes/memory_stream.h"
@@ -40,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   input.checkFocusAfterClick = [&queue](Point point, std::function<void(bool)> answer) {
     queue.postAfter(std::chrono::milliseconds(200), [answer, point] { answer(point.x > 0.5); });
   };
-  auto hub = StreamHub::create({queue, other, other, listeners, advertiser, input});
+  auto hub = StreamHub::create({queue, other, encoder, other, listeners, advertiser, input});
   hub->setPin("123456");
   hub->setWelcome({.hostName = "desk"});
   hub->start("Desk");

@@ -14,7 +14,7 @@ namespace {
 class HubInputTest : public ::testing::Test {
  protected:
   HubInputTest() {
-    hub = StreamHub::create({queue, encodeQueue, mainQueue, listeners, advertiser, desktop.hubInput()});
+    hub = StreamHub::create({queue, encodeQueue, encoder, mainQueue, listeners, advertiser, desktop.hubInput()});
     hub->setPin("123456");
     hub->start("Desk");
     queue.runUntilIdle();
@@ -34,6 +34,7 @@ class HubInputTest : public ::testing::Test {
   ManualExecutor queue;
   ManualExecutor encodeQueue;
   ManualExecutor mainQueue;
+  FakeLayerEncoder encoder;
   FakeListenerFactory listeners;
   FakeServiceAdvertiser advertiser;
   x11::X11DesktopInput desktop{mainQueue, CmdModifier::ctrl, server.name()};

@@ -42,7 +42,7 @@ HubFixture::HubFixture() {
   input.checkFocusAfterClick = [this](Point point, std::function<void(bool)> answer) {
     focusChecks.emplace_back(point, std::move(answer));
   };
-  hub = StreamHub::create({queue, encodeQueue, mainQueue, listeners, advertiser, std::move(input)});
+  hub = StreamHub::create({queue, encodeQueue, encoder, mainQueue, listeners, advertiser, std::move(input)});
   hub->onClientsChanged = [this](std::vector<std::string> names) { reportedNames.push_back(std::move(names)); };
   hub->onListenerState = [this](std::string status, std::optional<uint16_t> port) {
     listenerStates.emplace_back(std::move(status), port);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/manual_executor.h"
+#include "fakes/fake_layer_encoder.h"
 #include "fakes/fake_listener.h"
 #include "fakes/fake_service_advertiser.h"
 #include "fakes/memory_stream.h"
@@ -41,6 +42,7 @@ class HubFixture : public ::testing::Test {
   ManualExecutor queue;
   ManualExecutor encodeQueue;
   ManualExecutor mainQueue;
+  FakeLayerEncoder encoder;
   FakeListenerFactory listeners;
   FakeServiceAdvertiser advertiser;
 

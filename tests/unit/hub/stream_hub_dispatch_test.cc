@@ -98,17 +98,17 @@ TEST_F(StreamHubDispatchTest, RequestsStoreTheLatestAndCapCreditsAtTwo) {
 TEST_F(StreamHubDispatchTest, FullRequestForgetsWhatTheClientHolds) {
   auto stream = connectAuthed("Phone", "patch");
   auto& client = *hub->clientRecords().begin()->second;
-  client.lastBaseKey = "1-1200-100x100";
-  client.lastDetailKey = "detail";
-  client.baseDirty = std::vector<Rect>{};
-  client.detailDirty = std::vector<Rect>{{1, 2, 3, 4}};
+  client.base.lastKey = "1-1200-100x100";
+  client.detail.lastKey = "detail";
+  client.base.dirty = std::vector<Rect>{};
+  client.detail.dirty = std::vector<Rect>{{1, 2, 3, 4}};
   send(*stream, MessageType::request, kRequest);
-  EXPECT_EQ(client.lastBaseKey, "1-1200-100x100");
+  EXPECT_EQ(client.base.lastKey, "1-1200-100x100");
   send(*stream, MessageType::request, R"({"detailMaxW":800,"detailMaxH":600,"baseMaxW":1200,"full":true})");
-  EXPECT_EQ(client.lastBaseKey, "");
-  EXPECT_EQ(client.lastDetailKey, "");
-  EXPECT_FALSE(client.baseDirty.has_value());
-  EXPECT_FALSE(client.detailDirty.has_value());
+  EXPECT_EQ(client.base.lastKey, "");
+  EXPECT_EQ(client.detail.lastKey, "");
+  EXPECT_FALSE(client.base.dirty.has_value());
+  EXPECT_FALSE(client.detail.dirty.has_value());
 }
 
 TEST_F(StreamHubDispatchTest, WithoutTrustPointerAndKeysGetTheInputErrorAndNoEffect) {

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "server/layer_encoder.h"
+
+namespace vistaro::testing {
+
+// Stands in for JPEG encoding: each image is a few bytes naming what was asked
+// of it, and any kind can be made to fail.
+class FakeLayerEncoder final : public LayerEncoder {
+ public:
+  bool failLayers = false;
+  bool failPatches = false;
+  std::vector<std::string> calls;  // "layer WxH" per whole layer, "patch X,Y" per patch
+
+  std::optional<Layer> encode(const PixelBuffer&, std::optional<Rect> region, int64_t maxWidth,
+                              int64_t maxHeight, double) override {
+    calls.push_back("layer " + std::to_string(maxWidth) + "x" + std::to_string(maxHeight));
+    if (failLayers) return std::nullopt;
+    const Rect normalized = region.value_or(Rect{0, 0, 1, 1});
+    return Layer{Bytes(region ? 30 : 20, 'L'), normalized};
+  }
+  std::optional<Bytes> encodePatch(const PixelBuffer&, const Rect&, int, int, const Rect& patch, double) override {
+    calls.push_back("patch " + std::to_string(static_cast<int>(patch.x)) + "," +
+                    std::to_string(static_cast<int>(patch.y)));
+    if (failPatches) return std::nullopt;
+    return Bytes(7, 'P');
+  }
+};
+
+}  // namespace vistaro::testing
