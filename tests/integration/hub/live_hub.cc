@@ -7,7 +7,7 @@
 namespace vistaro::testing {
 
 LiveHub::LiveHub(ServiceAdvertiser& advertiser, const std::string& pin) {
-  hub_ = StreamHub::create({queue_, encodeQueue_, mainQueue_, listeners_, advertiser, HubInput{}});
+  hub_ = StreamHub::create({queue_, encodeQueue_, encoder_, mainQueue_, listeners_, advertiser, HubInput{}});
   hub_->onListenerState = [this](std::string status, std::optional<uint16_t> port) {
     listenerStates.put({std::move(status), port});
   };

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/asio_executor.h"
+#include "fakes/fake_layer_encoder.h"
 #include "integration/hub/mailbox.h"
 #include "server/stream_hub.h"
 #include "server/tls_listener_factory.h"
@@ -34,6 +35,7 @@ class LiveHub {
   AsioExecutor queue_{"velmora.hub"};
   AsioExecutor encodeQueue_{"velmora.encode"};
   AsioExecutor mainQueue_{"main"};
+  FakeLayerEncoder encoder_;
   TlsListenerFactory listeners_{queue_};
   std::shared_ptr<StreamHub> hub_;
 };
