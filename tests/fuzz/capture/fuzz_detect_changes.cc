@@ -2,28 +2,11 @@
 #include <cstring>
 
 #include "capture/change_detector.h"
-
-namespace {
-
-struct Input {
-  const uint8_t* data;
-  size_t size;
-  template <typename T>
-  T take() {
-    T value{};
-    const size_t n = std::min(sizeof(T), size);
-    std::memcpy(&value, data, n);
-    data += n;
-    size -= n;
-    return value;
-  }
-};
-
-}  // namespace
+#include "fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vistaro;
-  Input in{data, size};
+  fuzzing::FuzzInput in{data, size};
   ChangeDetector detector;
   for (int frameIndex = 0; frameIndex < 3 && in.size > 0; ++frameIndex) {
     const int width = in.take<uint8_t>() % 200;

@@ -1,0 +1,119 @@
+#include "capture/frame_encoder.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vistaro {
+namespace {
+
+std::optional<int> jpegQuality(double quality) {
+  if (!std::isfinite(quality)) return std::nullopt;
+  return std::clamp(static_cast<int>(std::lround(std::clamp(quality, 0.0, 1.0) * 100)), 1, 100);
+}
+
+bool readable(const SharedPixels& buffer) {
+  if (!buffer || buffer->format() != PixelFormat::bgra || !buffer->data()) return false;
+  if (buffer->width() <= 0 || buffer->height() <= 0) return false;
+  return buffer->bytesPerRow() / 4 >= static_cast<size_t>(buffer->width());
+}
+
+bool finite(const Rect& rect) {
+  return std::isfinite(rect.x) && std::isfinite(rect.y) && std::isfinite(rect.width) && std::isfinite(rect.height);
+}
+
+bool encodableSize(double width, double height) {
+  return width >= 1 && height >= 1 && width <= JpegWriter::maxDimension && height <= JpegWriter::maxDimension;
+}
+
+}  // namespace
+
+FrameEncoder::FrameEncoder() : strips_(resampler_) {}
+
+std::optional<FrameEncoder::Image> FrameEncoder::encode(const SharedPixels& buffer, std::optional<Rect> region,
+                                                        int64_t maxWidth, int64_t maxHeight, double quality) {
+  const auto jpegQualityValue = jpegQuality(quality);
+  if (!readable(buffer) || !jpegQualityValue) return std::nullopt;
+  const PixelBuffer& frame = *buffer;
+  const double frameWidth = frame.width();
+  const double frameHeight = frame.height();
+  const Rect whole{0, 0, frameWidth, frameHeight};
+
+  Rect pixels = whole;
+  if (region) {
+    if (!finite(*region)) return std::nullopt;
+    const Rect scaled{region->x * frameWidth, region->y * frameHeight, region->width * frameWidth,
+                      region->height * frameHeight};
+    const auto clipped = scaled.integral().intersection(whole);
+    if (!clipped) return std::nullopt;
+    pixels = *clipped;
+  }
+  if (pixels.width < 1 || pixels.height < 1) return std::nullopt;
+
+  const double scaleX = static_cast<double>(maxWidth) / pixels.width;
+  const double scaleY = static_cast<double>(maxHeight) / pixels.height;
+  const double scale = std::min(scaleX, scaleY);
+  std::optional<std::vector<uint8_t>> jpeg;
+  if (scale < noResampleAbove) {
+    if (!(scale > 0)) return std::nullopt;
+    const double width = std::max(std::floor(scale * pixels.width), 1.0);
+    const double height = std::max(std::floor(scale * pixels.height), 1.0);
+    if (!encodableSize(width, height)) return std::nullopt;
+    jpeg = resample(frame, pixels.x, pixels.y, scale, scale, static_cast<int>(width), static_cast<int>(height),
+                    *jpegQualityValue);
+  } else {
+    if (!encodableSize(pixels.width, pixels.height)) return std::nullopt;
+    jpeg = crop(frame, pixels.x, pixels.y, static_cast<int>(pixels.width), static_cast<int>(pixels.height),
+                *jpegQualityValue);
+  }
+  if (!jpeg) return std::nullopt;
+  return Image{std::move(*jpeg), Rect{pixels.x / frameWidth, pixels.y / frameHeight, pixels.width / frameWidth,
+                                      pixels.height / frameHeight}};
+}
+
+std::optional<std::vector<uint8_t>> FrameEncoder::encodePatch(const SharedPixels& buffer, Rect layerRect,
+                                                              int64_t outputWidth, int64_t outputHeight,
+                                                              Rect patch, double quality) {
+  const auto jpegQualityValue = jpegQuality(quality);
+  if (!readable(buffer) || !jpegQualityValue) return std::nullopt;
+  const PixelBuffer& frame = *buffer;
+  const double kx = static_cast<double>(outputWidth) / layerRect.width;
+  const double ky = static_cast<double>(outputHeight) / layerRect.height;
+  const Rect source{layerRect.x + patch.x / kx, layerRect.y + patch.y / ky, patch.width / kx, patch.height / ky};
+  if (!(source.width > 0) || !(source.height > 0) || !finite(source)) return std::nullopt;
+  // A source far beyond the frame is a caller's error; refusing it also bounds
+  // the filter's width, which grows with the source span.
+  const double w = frame.width(), h = frame.height();
+  if (source.x < -w || source.y < -h || source.maxX() > 2 * w || source.maxY() > 2 * h) return std::nullopt;
+
+  const double width = std::trunc(patch.width);
+  const double height = std::trunc(patch.height);
+  if (!encodableSize(width, height)) return std::nullopt;
+  const double fx = width / source.width;
+  const double fy = height / source.height;
+  if (fx < noResampleAbove || fy < noResampleAbove) {
+    return resample(frame, source.x, source.y, fx, fy, static_cast<int>(width), static_cast<int>(height),
+                    *jpegQualityValue);
+  }
+  return crop(frame, source.x, source.y, static_cast<int>(width), static_cast<int>(height), *jpegQualityValue);
+}
+
+std::optional<std::vector<uint8_t>> FrameEncoder::crop(const PixelBuffer& frame, double x, double y, int width,
+                                                       int height, int quality) {
+  const double left = std::round(x);
+  const double top = std::round(y);
+  if (left >= 0 && top >= 0 && left + width <= frame.width() && top + height <= frame.height()) {
+    const uint8_t* topLeft = frame.row(static_cast<int>(top)) + static_cast<size_t>(left) * 4;
+    return writer_.writeBgra(topLeft, frame.bytesPerRow(), width, height, quality);
+  }
+  // Partly outside the frame: the identity filter repeats the edge pixels there.
+  return resample(frame, left, top, 1, 1, width, height, quality);
+}
+
+std::optional<std::vector<uint8_t>> FrameEncoder::resample(const PixelBuffer& frame, double x, double y,
+                                                           double scaleX, double scaleY, int width, int height,
+                                                           int quality) {
+  resampler_.configure(frame, x, y, scaleX, scaleY, width, height);
+  return writer_.writeYcc420(width, height, quality, strips_);
+}
+
+}  // namespace vistaro
