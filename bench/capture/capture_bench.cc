@@ -131,7 +131,7 @@ void baseLayer(benchmark::State& state) {
   const FramePool& pool = FramePool::of(int(state.range(0)), int(state.range(1)));
   FrameEncoder encoder;
   size_t i = 0, bytes = 0;
-  for (auto _ : state) bytes = encoder.encode(pool.frame(i++), std::nullopt, 1440, unlimited, 0.72)->jpeg.size();
+  for (auto _ : state) bytes = encoder.encode(*pool.frame(i++), std::nullopt, 1440, unlimited, 0.72)->jpeg.size();
   state.counters["bytes"] = double(bytes);
 }
 
@@ -141,7 +141,7 @@ void detailLayer(benchmark::State& state) {
   FrameEncoder encoder;
   size_t i = 0, bytes = 0;
   for (auto _ : state)
-    bytes = encoder.encode(pool.frame(i++), Rect{0.25, 0.25, 0.5, 0.5}, 6000, 6000, 0.8)->jpeg.size();
+    bytes = encoder.encode(*pool.frame(i++), Rect{0.25, 0.25, 0.5, 0.5}, 6000, 6000, 0.8)->jpeg.size();
   state.counters["bytes"] = double(bytes);
 }
 
@@ -151,7 +151,8 @@ void eightBasePatches(benchmark::State& state) {
   const int width = int(state.range(0)), height = int(state.range(1));
   const FramePool& pool = FramePool::of(width, height);
   const double scale = 1440.0 / width;
-  const int64_t baseWidth = 1440, baseHeight = int64_t(height * scale);
+  const int baseWidth = 1440, baseHeight = int(height * scale);
+  const Rect whole{0, 0, double(width), double(height)};
   const Rect patches[8] = {{0, 0, 32, 32},     {32, 0, 32, 32},     {640, 320, 32, 32}, {672, 320, 32, 32},
                            {100, 200, 96, 32}, {400, 500, 160, 48}, {800, 100, 64, 64}, {1000, 400, 200, 100}};
   FrameEncoder encoder;
@@ -160,10 +161,7 @@ void eightBasePatches(benchmark::State& state) {
     bytes = 0;
     const SharedPixels& frame = pool.frame(i++);
     for (const Rect& patch : patches) {
-      bytes +=
-          encoder
-              .encodePatch(frame, Rect{0, 0, double(width), double(height)}, baseWidth, baseHeight, patch, 0.72)
-              ->size();
+      bytes += encoder.encodePatch(*frame, whole, baseWidth, baseHeight, patch, 0.72)->size();
     }
   }
   state.counters["bytes"] = double(bytes);
@@ -181,8 +179,8 @@ void fullChangeFrame(benchmark::State& state) {
   for (auto _ : state) {
     const SharedPixels& frame = pool.frame(i++);
     benchmark::DoNotOptimize(detector.detectChanges(frame, 1, wholeScreen));
-    benchmark::DoNotOptimize(encoder.encode(frame, std::nullopt, 1440, unlimited, 0.72));
-    benchmark::DoNotOptimize(encoder.encode(frame, Rect{0.25, 0.25, 0.5, 0.5}, 6000, 6000, 0.8));
+    benchmark::DoNotOptimize(encoder.encode(*frame, std::nullopt, 1440, unlimited, 0.72));
+    benchmark::DoNotOptimize(encoder.encode(*frame, Rect{0.25, 0.25, 0.5, 0.5}, 6000, 6000, 0.8));
   }
 }
 

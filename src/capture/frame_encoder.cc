@@ -11,10 +11,10 @@ std::optional<int> jpegQuality(double quality) {
   return std::clamp(static_cast<int>(std::lround(std::clamp(quality, 0.0, 1.0) * 100)), 1, 100);
 }
 
-bool readable(const SharedPixels& buffer) {
-  if (!buffer || buffer->format() != PixelFormat::bgra || !buffer->data()) return false;
-  if (buffer->width() <= 0 || buffer->height() <= 0) return false;
-  return buffer->bytesPerRow() / 4 >= static_cast<size_t>(buffer->width());
+bool readable(const PixelBuffer& frame) {
+  if (frame.format() != PixelFormat::bgra || !frame.data()) return false;
+  if (frame.width() <= 0 || frame.height() <= 0) return false;
+  return frame.bytesPerRow() / 4 >= static_cast<size_t>(frame.width());
 }
 
 bool finite(const Rect& rect) {
@@ -29,11 +29,10 @@ bool encodableSize(double width, double height) {
 
 FrameEncoder::FrameEncoder() : strips_(resampler_) {}
 
-std::optional<FrameEncoder::Image> FrameEncoder::encode(const SharedPixels& buffer, std::optional<Rect> region,
+std::optional<LayerEncoder::Layer> FrameEncoder::encode(const PixelBuffer& frame, std::optional<Rect> region,
                                                         int64_t maxWidth, int64_t maxHeight, double quality) {
   const auto jpegQualityValue = jpegQuality(quality);
-  if (!readable(buffer) || !jpegQualityValue) return std::nullopt;
-  const PixelBuffer& frame = *buffer;
+  if (!readable(frame) || !jpegQualityValue) return std::nullopt;
   const double frameWidth = frame.width();
   const double frameHeight = frame.height();
   const Rect whole{0, 0, frameWidth, frameHeight};
@@ -66,16 +65,14 @@ std::optional<FrameEncoder::Image> FrameEncoder::encode(const SharedPixels& buff
                 *jpegQualityValue);
   }
   if (!jpeg) return std::nullopt;
-  return Image{std::move(*jpeg), Rect{pixels.x / frameWidth, pixels.y / frameHeight, pixels.width / frameWidth,
+  return Layer{std::move(*jpeg), Rect{pixels.x / frameWidth, pixels.y / frameHeight, pixels.width / frameWidth,
                                       pixels.height / frameHeight}};
 }
 
-std::optional<std::vector<uint8_t>> FrameEncoder::encodePatch(const SharedPixels& buffer, Rect layerRect,
-                                                              int64_t outputWidth, int64_t outputHeight,
-                                                              Rect patch, double quality) {
+std::optional<Bytes> FrameEncoder::encodePatch(const PixelBuffer& frame, const Rect& layerRect, int outputWidth,
+                                               int outputHeight, const Rect& patch, double quality) {
   const auto jpegQualityValue = jpegQuality(quality);
-  if (!readable(buffer) || !jpegQualityValue) return std::nullopt;
-  const PixelBuffer& frame = *buffer;
+  if (!readable(frame) || !jpegQualityValue) return std::nullopt;
   const double kx = static_cast<double>(outputWidth) / layerRect.width;
   const double ky = static_cast<double>(outputHeight) / layerRect.height;
   const Rect source{layerRect.x + patch.x / kx, layerRect.y + patch.y / ky, patch.width / kx, patch.height / ky};

@@ -9,33 +9,29 @@
 #include "capture/resampled_strips.h"
 #include "core/geometry.h"
 #include "core/pixel_buffer.h"
+#include "server/layer_encoder.h"
 
 namespace vistaro {
 
 // Turns a region of a frame into a JPEG of bounded (layers) or exact (patches)
 // size. One per hub, used from its encode executor only; buffers and weights
 // are reused, so steady state allocates only the returned bytes.
-class FrameEncoder {
+class FrameEncoder final : public LayerEncoder {
  public:
-  struct Image {
-    std::vector<uint8_t> jpeg;
-    Rect rect;  // the pixels actually encoded, as fractions of the frame
-  };
-
   // Layers never enlarge and are not resampled at factors within 0.1 % of 1.
   static constexpr double noResampleAbove = 0.999;
 
   FrameEncoder();
 
   // region: normalised, absent = the whole frame. Absent result: nothing usable.
-  std::optional<Image> encode(const SharedPixels& buffer, std::optional<Rect> region, int64_t maxWidth,
-                              int64_t maxHeight, double quality);
+  std::optional<Layer> encode(const PixelBuffer& frame, std::optional<Rect> region, int64_t maxWidth,
+                              int64_t maxHeight, double quality) override;
   // Re-renders patch (in output pixels of a layer showing layerRect of the
   // frame at outputWidth × outputHeight) from the full-resolution frame, at
   // exactly the patch's size; neighbours just outside it take part in the
   // filter, so the patch blends into the layer.
-  std::optional<std::vector<uint8_t>> encodePatch(const SharedPixels& buffer, Rect layerRect, int64_t outputWidth,
-                                                  int64_t outputHeight, Rect patch, double quality);
+  std::optional<Bytes> encodePatch(const PixelBuffer& frame, const Rect& layerRect, int outputWidth,
+                                   int outputHeight, const Rect& patch, double quality) override;
 
  private:
   std::optional<std::vector<uint8_t>> crop(const PixelBuffer& frame, double x, double y, int width, int height,

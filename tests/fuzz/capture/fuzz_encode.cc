@@ -28,12 +28,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int64_t maxWidth = in.take<int16_t>();
   const int64_t maxHeight = in.take<uint8_t>() % 2 ? int64_t{1} << 62 : in.take<int16_t>();
   const double quality = in.take<uint8_t>() / 200.0;
-  encoder.encode(frame, region, maxWidth, maxHeight, quality);
+  encoder.encode(*frame, region, maxWidth, maxHeight, quality);
 
   const Rect layer{coordinate(in, width), coordinate(in, height), coordinate(in, width), coordinate(in, height)};
   const int64_t outputWidth = in.take<int16_t>() % 300;
   const int64_t outputHeight = in.take<int16_t>() % 300;
   const Rect patch{coordinate(in, 300), coordinate(in, 300), coordinate(in, 300), coordinate(in, 300)};
-  encoder.encodePatch(frame, layer, outputWidth, outputHeight, patch, quality);
+  encoder.encodePatch(*frame, layer, outputWidth, outputHeight, patch, quality);
   return 0;
 }

@@ -70,11 +70,11 @@ TEST_F(ImageToolsTest, JpegsDecodeToTheirExactSizeWithTheSrgbProfile) {
   auto frame = testing::desktopLikeFrame(2880, 1800);
   const Rect whole{0, 0, 2880, 1800};
   const std::pair<std::string, std::vector<uint8_t>> images[] = {
-      {"1440 900", encoder.encode(frame, std::nullopt, 1440, int64_t{1} << 62, 0.72)->jpeg},
-      {"1179 736", encoder.encode(frame, std::nullopt, 1179, int64_t{1} << 62, 0.72)->jpeg},
-      {"577 401", encoder.encode(frame, Rect{0.1, 0.2, 0.2003, 0.2227}, 6000, 6000, 0.8)->jpeg},
-      {"7 12", *encoder.encodePatch(frame, whole, 1440, 900, Rect{10.5, 3.2, 7.9, 12.99}, 0.72)},
-      {"33 17", *encoder.encodePatch(frame, whole, 2880, 1800, Rect{2870, 1790, 33, 17}, 0.8)},
+      {"1440 900", encoder.encode(*frame, std::nullopt, 1440, int64_t{1} << 62, 0.72)->jpeg},
+      {"1179 736", encoder.encode(*frame, std::nullopt, 1179, int64_t{1} << 62, 0.72)->jpeg},
+      {"577 401", encoder.encode(*frame, Rect{0.1, 0.2, 0.2003, 0.2227}, 6000, 6000, 0.8)->jpeg},
+      {"7 12", *encoder.encodePatch(*frame, whole, 1440, 900, Rect{10.5, 3.2, 7.9, 12.99}, 0.72)},
+      {"33 17", *encoder.encodePatch(*frame, whole, 2880, 1800, Rect{2870, 1790, 33, 17}, 0.8)},
   };
   const std::string profile(srgbProfile().begin(), srgbProfile().end());
   for (const auto& [size, jpeg] : images) {

@@ -39,10 +39,10 @@ TEST(FrameEncoderSteadyState, AllocatesOnlyTheReturnedBytes) {
   auto next = testing::desktopLikeFrame(1280, 800, 2);
   FrameEncoder encoder;
   auto everyKind = [&](const SharedPixels& pixels) {
-    EXPECT_TRUE(encoder.encode(pixels, std::nullopt, 640, 1 << 30, 0.72));
-    EXPECT_TRUE(encoder.encode(pixels, Rect{0.25, 0.25, 0.5, 0.5}, 6000, 6000, 0.8));
-    EXPECT_TRUE(encoder.encodePatch(pixels, Rect{0, 0, 1280, 800}, 640, 400, Rect{32, 32, 64, 32}, 0.72));
-    EXPECT_TRUE(encoder.encodePatch(pixels, Rect{0, 0, 1280, 800}, 640, 400, Rect{100, 60, 20, 20}, 0.72));
+    EXPECT_TRUE(encoder.encode(*pixels, std::nullopt, 640, 1 << 30, 0.72));
+    EXPECT_TRUE(encoder.encode(*pixels, Rect{0.25, 0.25, 0.5, 0.5}, 6000, 6000, 0.8));
+    EXPECT_TRUE(encoder.encodePatch(*pixels, Rect{0, 0, 1280, 800}, 640, 400, Rect{32, 32, 64, 32}, 0.72));
+    EXPECT_TRUE(encoder.encodePatch(*pixels, Rect{0, 0, 1280, 800}, 640, 400, Rect{100, 60, 20, 20}, 0.72));
   };
   everyKind(frame);
   EXPECT_EQ(allocationsDuring([&] { everyKind(next); }), 4);
