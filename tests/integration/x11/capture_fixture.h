@@ -130,9 +130,11 @@ class CaptureFixture : public ::testing::Test {
     std::lock_guard lock(mutex);
     return frames.back();
   }
-  // Waits until no frame has come for `quiet`.
+  // Waits until no frame has come for `quiet` (giving up after a few seconds: the test's
+  // own expectations then tell what went wrong).
   void waitUntilIdle(Seconds quiet = Seconds(0.3)) {
-    for (size_t seen = frameCount();;) {
+    size_t seen = frameCount();
+    for (int round = 0; round < 20; ++round) {
       std::this_thread::sleep_for(quiet);
       size_t now = frameCount();
       if (now == seen) return;

@@ -183,8 +183,17 @@ TEST_F(X11CaptureTest, KillingTheServerEndsTheStreamThroughOnStop) {
     ASSERT_TRUE(stops[0].has_value());
     EXPECT_EQ(stops[0]->code, CaptureError::Code::platform);
   }
-  // Without a server there is nothing to open: that is the missing permission.
-  auto error = start(0);
+}
+
+TEST_F(X11CaptureTest, ADisplayThatCannotBeOpenedIsTheMissingPermission) {
+  // Far above the numbers -displayfd hands out, so no test's server answers there.
+  X11CaptureSource nowhere(main, capture, ":64999");
+  ScreenCapturer refused(main, nowhere);
+  std::promise<std::optional<CaptureError>> result;
+  main.post([&] {
+    refused.enqueue(refused.start(0), [&](std::optional<CaptureError> error) { result.set_value(error); });
+  });
+  auto error = result.get_future().get();
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code, CaptureError::Code::noPermission);
   EXPECT_EQ(error->description, "画面収録の許可が必要です");
