@@ -1,4 +1,6 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <asio/connect.hpp>
 #include <asio/io_context.hpp>
@@ -22,6 +24,19 @@ class StreamHubLoopbackTest : public ::testing::Test {
   FakeServiceAdvertiser advertiser;
 };
 
+// The reference client's program as a user runs it, ended after a few seconds
+// if it is still connected then. Returns what it printed.
+std::string runClientProgram(const std::string& arguments, int& exitStatus) {
+  const std::string command =
+      "timeout 3 " VISTARO_BINARY_DIR "/client/vistaro-client " + arguments + " 2>/dev/null";
+  std::string output;
+  FILE* pipe = popen(command.c_str(), "r");
+  char buffer[4096];
+  for (size_t count; pipe && (count = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, count);
+  exitStatus = pipe ? WEXITSTATUS(pclose(pipe)) : -1;
+  return output;
+}
+
 void expectWelcome(TestClient& client) {
   const auto message = client.received.take();
   ASSERT_TRUE(message.has_value());
@@ -44,6 +59,23 @@ TEST_F(StreamHubLoopbackTest, ClientsOnBothFamiliesAuthenticateAndAreWelcomed) {
   tablet.hello("123456", "Tablet");
   expectWelcome(tablet);
   EXPECT_EQ(hub.names.take(), (Names{"Phone", "Tablet"}));
+}
+
+TEST_F(StreamHubLoopbackTest, ReferenceClientProgramIsWelcomedOrTurnedAway) {
+  LiveHub hub(advertiser);
+  ASSERT_EQ(hub.nextListeningPort(), 52525);
+  int status = 0;
+  const std::string welcomed = runClientProgram("--host ::1 --pin 123456 --name Phone --features patch", status);
+  EXPECT_EQ(status, 124);  // still connected when the time was up
+  EXPECT_THAT(welcomed, ::testing::StartsWith("welcome {"));
+  EXPECT_THAT(welcomed, ::testing::HasSubstr(R"("hostName":"desk")"));
+  EXPECT_EQ(hub.names.take(), (Names{"Phone"}));
+  EXPECT_EQ(hub.names.take(), (Names{}));
+
+  const std::string refused = runClientProgram("--pin 999999 --name Thief", status);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(refused, "");
+  EXPECT_EQ(hub.names.size(), 0u);
 }
 
 TEST_F(StreamHubLoopbackTest, WrongPinInHelloGetsTheAuthErrorThenTheEnd) {
