@@ -9,8 +9,8 @@
 namespace vistaro {
 
 // How the hub reaches the desktop. The controller wires the real injectors;
-// tests wire fakes. An unset function counts as "nothing there": pointer input
-// is refused, keys are dropped and no focus answer comes.
+// tests wire fakes. A message whose work needs an unset function has no
+// effect: no injection, no error to the client, no focus answer.
 struct HubInput {
   // Runs on the hub executor; false means the process may not inject (not trusted).
   std::function<bool(const InputMessage&)> injectPointerInput;

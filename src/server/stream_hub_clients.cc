@@ -201,7 +201,4 @@ void StreamHub::refuseInput(Client& client) {
   call(onInputPermissionMissing);
 }
 
-// Frames go out through the fan-out, which fills this in; until a client has
-// a pending request and a frame exists there is nothing to send.
-
 }  // namespace vistaro
