@@ -105,17 +105,17 @@ void CaptureStream::collectDamage() {
   damaged_ = false;
 }
 
-void CaptureStream::fetchCursor() {
+bool CaptureStream::fetchCursor() {
   XFixesCursorImage* image = XFixesGetCursorImage(connection_->get());
   cursorChanged_ = false;
-  if (!image) return;
-  cursor_.width = image->width;
-  cursor_.height = image->height;
-  cursor_.hotX = image->xhot;
-  cursor_.hotY = image->yhot;
+  if (!image) return false;
+  CursorImage fetched{image->width, image->height, image->xhot, image->yhot, {}};
   // Xlib hands ARGB out in longs, 64 bits wide here.
-  cursor_.argb.assign(image->pixels, image->pixels + size_t(image->width) * image->height);
+  fetched.argb.assign(image->pixels, image->pixels + size_t(image->width) * image->height);
   XFree(image);
+  if (fetched == cursor_) return false;
+  cursor_ = std::move(fetched);
+  return true;
 }
 
 bool CaptureStream::monitorUnchanged() {
@@ -133,7 +133,7 @@ std::optional<CaptureError> CaptureStream::tick() {
   if (!monitorUnchanged()) return connection_->broken() ? connectionLost() : reconfigured();
   drainEvents();
   if (damaged_) collectDamage();
-  if (cursorChanged_) fetchCursor();
+  bool newShape = cursorChanged_ && fetchCursor();
 
   Window root = DefaultRootWindow(display), child = 0, rootReturn = 0;
   int rootX = 0, rootY = 0, windowX = 0, windowY = 0;
@@ -142,7 +142,7 @@ std::optional<CaptureError> CaptureStream::tick() {
   if (connection_->broken()) return connectionLost();
   int cursorX = rootX - int(monitor_.x), cursorY = rootY - int(monitor_.y);
   Rect pointerArea = onScreen ? x11::cursorArea(cursor_, cursorX, cursorY, width_, height_) : Rect{};
-  if (pointerArea != cursorArea_) {
+  if (pointerArea != cursorArea_ || newShape) {
     // The client must repaint where the pointer was as well as where it is.
     addDirty(cursorArea_);
     addDirty(pointerArea);

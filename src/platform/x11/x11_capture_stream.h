@@ -38,7 +38,8 @@ class CaptureStream {
   std::optional<CaptureError> setUp();
   void drainEvents();
   void collectDamage();
-  void fetchCursor();
+  // True when the pointer took another shape.
+  bool fetchCursor();
   void addDirty(const Rect& rect);
   bool monitorUnchanged();
 

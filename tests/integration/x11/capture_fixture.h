@@ -58,6 +58,9 @@ class Painter {
   // A borderless window that the window manager (if any) leaves alone, filled with one colour.
   void fill(const Rect& rootArea, Color color);
   void movePointer(int rootX, int rootY);
+  // Gives the root window a 16 × 16 cursor, hot spot in the middle, whose left (variant 0)
+  // or right half is black: two shapes of the same size and place.
+  void useHalfBlackCursor(int variant);
 
  private:
   struct Impl;

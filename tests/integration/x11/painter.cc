@@ -41,3 +41,26 @@ void Painter::movePointer(int rootX, int rootY) {
 }
 
 }  // namespace vistaro::x11
+
+namespace vistaro::x11 {
+
+void Painter::useHalfBlackCursor(int variant) {
+  ::Display* d = impl_->display;
+  Window root = DefaultRootWindow(d);
+  unsigned char shape[32], mask[32];
+  for (int row = 0; row < 16; ++row) {
+    shape[row * 2] = variant == 0 ? 0xff : 0x00;  // bit set = foreground (black)
+    shape[row * 2 + 1] = variant == 0 ? 0x00 : 0xff;
+    mask[row * 2] = mask[row * 2 + 1] = 0xff;
+  }
+  Pixmap source = XCreateBitmapFromData(d, root, reinterpret_cast<char*>(shape), 16, 16);
+  Pixmap opaque = XCreateBitmapFromData(d, root, reinterpret_cast<char*>(mask), 16, 16);
+  XColor black{}, white{};
+  white.red = white.green = white.blue = 0xffff;
+  XDefineCursor(d, root, XCreatePixmapCursor(d, source, opaque, &black, &white, 8, 8));
+  XFreePixmap(d, source);
+  XFreePixmap(d, opaque);
+  XSync(d, False);
+}
+
+}  // namespace vistaro::x11

@@ -109,6 +109,18 @@ TEST_F(X11CaptureTest, PointerMotionAloneYieldsFramesWithThePointerInItsNewPlace
   EXPECT_NE(pixelAt(*after->pixels, 701, 503), gray);
 }
 
+TEST_F(X11CaptureTest, ANewPointerShapeAloneYieldsAFrame) {
+  painter.useHalfBlackCursor(0);
+  painter.movePointer(500, 500);
+  size_t settled = startAndSettle(0);
+  ASSERT_EQ(pixelAt(*latestFrame().pixels, 495, 500), (Color{0, 0, 0}));
+  painter.useHalfBlackCursor(1);
+  auto frame = waitForFrame(settled, [](const CapturedFrame& f) { return f.dirty && covers(f.dirty, {492, 492, 16, 16}); });
+  ASSERT_TRUE(frame) << "the client must see the pointer change shape";
+  EXPECT_EQ(pixelAt(*frame->pixels, 505, 500), (Color{0, 0, 0}));
+  EXPECT_EQ(pixelAt(*frame->pixels, 495, 500), (Color{255, 255, 255}));
+}
+
 TEST_F(X11CaptureTest, NoDrawingAndNoMotionYieldNoFrames) {
   size_t settled = startAndSettle(0);
   std::this_thread::sleep_for(std::chrono::milliseconds(800));
