@@ -44,9 +44,9 @@ std::optional<Property> takeProperty(::Display* d, Window window, Atom name, siz
 
 }  // namespace
 
-X11Clipboard::X11Clipboard(const std::string& displayName) : display_(openXDisplay(displayName)) {
-  if (!display_) return;
-  ::Display* d = display_.get();
+X11Clipboard::X11Clipboard(const std::string& displayName) : connection_(Connection::open(displayName)) {
+  if (!connection_) return;
+  ::Display* d = connection_->get();
   int errorBase = 0;
   if (!XFixesQueryExtension(d, &fixesEventBase_, &errorBase)) {
     logWarning("input", "no XFixes: clipboard changes by others cannot be seen, pasting is off");
@@ -85,17 +85,17 @@ X11Clipboard::~X11Clipboard() {
   if (wakeFd_ >= 0) close(wakeFd_);
 }
 
-Atom X11Clipboard::atom(const char* name) { return XInternAtom(display_.get(), name, False); }
+Atom X11Clipboard::atom(const char* name) { return XInternAtom(connection_->get(), name, False); }
 
 std::string X11Clipboard::atomName(Atom value) {
-  char* name = XGetAtomName(display_.get(), value);
+  char* name = XGetAtomName(connection_->get(), value);
   std::string result = name ? name : "";
   if (name) XFree(name);
   return result;
 }
 
 void X11Clipboard::run() {
-  ::Display* d = display_.get();
+  ::Display* d = connection_->get();
   for (;;) {
     std::deque<std::function<void()>> work;
     {
@@ -109,8 +109,9 @@ void X11Clipboard::run() {
       XNextEvent(d, &event);
       handle(event);
     }
-    pollfd fds[2] = {{ConnectionNumber(d), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-    poll(fds, 2, -1);
+    // A lost server leaves its socket readable forever: then only commands wake us.
+    pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {ConnectionNumber(d), POLLIN, 0}};
+    poll(fds, connection_->broken() ? 1 : 2, -1);
     uint64_t count = 0;
     (void)!read(wakeFd_, &count, sizeof count);
   }
@@ -145,7 +146,7 @@ void X11Clipboard::handle(XEvent& event) {
 }
 
 std::optional<XEvent> X11Clipboard::waitFor(const std::function<bool(const XEvent&)>& wanted, Deadline deadline) {
-  ::Display* d = display_.get();
+  ::Display* d = connection_->get();
   for (;;) {
     while (XPending(d)) {
       XEvent event;
@@ -155,14 +156,14 @@ std::optional<XEvent> X11Clipboard::waitFor(const std::function<bool(const XEven
     }
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - steady_clock::now()).count();
     pollfd fd{ConnectionNumber(d), POLLIN, 0};
-    if (left <= 0 || poll(&fd, 1, static_cast<int>(left)) <= 0) return std::nullopt;
+    if (left <= 0 || connection_->broken() || poll(&fd, 1, static_cast<int>(left)) <= 0) return std::nullopt;
   }
 }
 
 // Selection owners ignore requests stamped before their ownership; a server time from an
 // empty property append is a time they accept.
 Time X11Clipboard::freshTimestamp() {
-  XChangeProperty(display_.get(), window_, transfer_, XA_STRING, 8, PropModeAppend, nullptr, 0);
+  XChangeProperty(connection_->get(), window_, transfer_, XA_STRING, 8, PropModeAppend, nullptr, 0);
   auto event = waitFor(
       [&](const XEvent& e) {
         return e.type == PropertyNotify && e.xproperty.window == window_ && e.xproperty.atom == transfer_;
@@ -172,7 +173,7 @@ Time X11Clipboard::freshTimestamp() {
 }
 
 bool X11Clipboard::own(std::map<Atom, std::string> entries) {
-  ::Display* d = display_.get();
+  ::Display* d = connection_->get();
   // Count changes that happened before ours first, so that they are not taken for later ones.
   XSync(d, False);
   waitFor([](const XEvent&) { return false; }, steady_clock::now());
@@ -189,15 +190,15 @@ bool X11Clipboard::own(std::map<Atom, std::string> entries) {
 }
 
 void X11Clipboard::disown() {
-  if (XGetSelectionOwner(display_.get(), clipboard_) == window_) {
-    XSetSelectionOwner(display_.get(), clipboard_, None, freshTimestamp());
+  if (XGetSelectionOwner(connection_->get(), clipboard_) == window_) {
+    XSetSelectionOwner(connection_->get(), clipboard_, None, freshTimestamp());
   }
   served_.clear();
-  XFlush(display_.get());
+  XFlush(connection_->get());
 }
 
 void X11Clipboard::serve(const XSelectionRequestEvent& request) {
-  ::Display* d = display_.get();
+  ::Display* d = connection_->get();
   XSelectionEvent reply{};
   reply.type = SelectionNotify;
   reply.display = d;
@@ -234,7 +235,7 @@ void X11Clipboard::serve(const XSelectionRequestEvent& request) {
 }
 
 std::optional<std::string> X11Clipboard::convert(Atom target, Deadline deadline) {
-  ::Display* d = display_.get();
+  ::Display* d = connection_->get();
   XConvertSelection(d, clipboard_, target, transfer_, window_, CurrentTime);
   Deadline until = std::min(deadline, steady_clock::now() + kConversionTimeout);
   auto event = waitFor(
@@ -251,7 +252,7 @@ std::optional<std::string> X11Clipboard::convert(Atom target, Deadline deadline)
 }
 
 ClipboardContents X11Clipboard::readFromOwner() {
-  ::Display* d = display_.get();
+  ::Display* d = connection_->get();
   Window owner = XGetSelectionOwner(d, clipboard_);
   ClipboardContents contents;
   if (owner == None) return contents;

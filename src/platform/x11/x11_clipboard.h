@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "input/clipboard.h"
-#include "platform/x11/x_display.h"
+#include "platform/x11/x11_connection.h"
 
 namespace vistaro::x11 {
 
@@ -56,7 +56,7 @@ class X11Clipboard final : public Clipboard {
   Atom atom(const char* name);
   std::string atomName(Atom atom);
 
-  XDisplayPtr display_;
+  std::unique_ptr<Connection> connection_;
   Window window_ = 0;
   int fixesEventBase_ = 0;
   int wakeFd_ = -1;

@@ -69,7 +69,9 @@ Connection::~Connection() {
     std::lock_guard lock(registryMutex);
     registry().erase(display_);
   }
-  XCloseDisplay(display_);
+  // After a lost server Xlib may still hold the display's lock from the failed call;
+  // closing would wait for it forever. The little memory is the cheaper loss.
+  if (!broken_) XCloseDisplay(display_);
 }
 
 int Connection::takeError() {

@@ -37,11 +37,11 @@ bool hasXTest(::Display* d) {
 
 X11Keyboard::X11Keyboard(Executor& executor, const std::string& displayName)
     : executor_(executor),
-      display_(openXDisplay(displayName)),
-      keymap_(std::make_unique<X11Keymap>(display_.get())) {
-  if (!display_) return;
-  usable_ = hasXTest(display_.get()) && keymap_->valid();
-  for (KeyCode code : findEmptyKeycodes(display_.get(), kMaxSpares)) {
+      connection_(Connection::open(displayName)),
+      keymap_(std::make_unique<X11Keymap>(connection_ ? connection_->get() : nullptr)) {
+  if (!connection_) return;
+  usable_ = hasXTest(connection_->get()) && keymap_->valid();
+  for (KeyCode code : findEmptyKeycodes(connection_->get(), kMaxSpares)) {
     spares_.push_back({.keycode = code});
     spareCodes_.insert(code);
   }
@@ -50,14 +50,14 @@ X11Keyboard::X11Keyboard(Executor& executor, const std::string& displayName)
 
 X11Keyboard::~X11Keyboard() {
   releaseWork_.cancel();
-  if (display_) releaseSpares();
+  if (connection_) releaseSpares();
 }
 
 std::vector<KeyCode> X11Keyboard::modifierKeys(Modifiers modifiers) const {
   std::vector<KeyCode> keys;
   auto add = [&](Modifier modifier, KeySym keysym) {
     if (!(modifiers & modifier)) return;
-    KeyCode code = XKeysymToKeycode(display_.get(), keysym);
+    KeyCode code = XKeysymToKeycode(connection_->get(), keysym);
     if (code != 0) keys.push_back(code);
   };
   add(kControl, XK_Control_L);
@@ -78,7 +78,7 @@ void X11Keyboard::tap(Keysym keysym, Modifiers modifiers) {
     position = KeyPosition{*spare, false};
   }
   if (position->shift) modifiers |= kShift;
-  ::Display* d = display_.get();
+  ::Display* d = connection_->get();
   std::vector<KeyCode> held = modifierKeys(modifiers);
   for (KeyCode code : held) XTestFakeKeyEvent(d, code, True, CurrentTime);
   XTestFakeKeyEvent(d, position->keycode, True, CurrentTime);
@@ -98,8 +98,8 @@ std::optional<KeyCode> X11Keyboard::bindSpare(Keysym keysym) {
     Duration age = Clock::now() - spare->lastUse;
     if (spare->bound != 0 && age < kMinBindingTime) std::this_thread::sleep_for(kMinBindingTime - age);
     KeySym syms[2] = {keysym, keysym};
-    XChangeKeyboardMapping(display_.get(), spare->keycode, 2, syms, 1);
-    XSync(display_.get(), False);
+    XChangeKeyboardMapping(connection_->get(), spare->keycode, 2, syms, 1);
+    XSync(connection_->get(), False);
     spare->bound = keysym;
   }
   spare->lastUse = Clock::now();
@@ -113,10 +113,10 @@ void X11Keyboard::releaseSpares() {
   for (Spare& spare : spares_) {
     if (spare.bound == 0) continue;
     KeySym empty = NoSymbol;
-    XChangeKeyboardMapping(display_.get(), spare.keycode, 1, &empty, 1);
+    XChangeKeyboardMapping(connection_->get(), spare.keycode, 1, &empty, 1);
     spare.bound = 0;
   }
-  XFlush(display_.get());
+  XFlush(connection_->get());
 }
 
 }  // namespace vistaro::x11

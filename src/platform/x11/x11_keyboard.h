@@ -9,7 +9,7 @@
 #include "core/executor.h"
 #include "input/keyboard.h"
 #include "platform/x11/x11_keymap.h"
-#include "platform/x11/x_display.h"
+#include "platform/x11/x11_connection.h"
 
 namespace vistaro::x11 {
 
@@ -43,7 +43,7 @@ class X11Keyboard final : public Keyboard {
   std::vector<KeyCode> modifierKeys(Modifiers modifiers) const;
 
   Executor& executor_;
-  XDisplayPtr display_;
+  std::unique_ptr<Connection> connection_;
   bool usable_ = false;
   std::unique_ptr<X11Keymap> keymap_;
   std::vector<Spare> spares_;

@@ -1,5 +1,6 @@
 #include "platform/x11/x11_pointer.h"
 
+#include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
 #include <algorithm>
@@ -19,13 +20,13 @@ bool hasXTest(::Display* display) {
 
 }  // namespace
 
-X11Pointer::X11Pointer(const std::string& displayName) : display_(openXDisplay(displayName)) {
-  usable_ = display_ && hasXTest(display_.get());
+X11Pointer::X11Pointer(const std::string& displayName) : connection_(Connection::open(displayName)) {
+  usable_ = connection_ && hasXTest(connection_->get());
 }
 
 std::optional<Rect> X11Pointer::boundsOf(DisplayID id) {
-  if (!display_) return std::nullopt;
-  for (const Monitor& monitor : listMonitors(display_.get())) {
+  if (!connection_) return std::nullopt;
+  for (const Monitor& monitor : listMonitors(connection_->get())) {
     if (monitor.id == id) return monitor.bounds;
   }
   return std::nullopt;
@@ -33,7 +34,7 @@ std::optional<Rect> X11Pointer::boundsOf(DisplayID id) {
 
 void X11Pointer::post(const PointerEvent& event) {
   if (!usable_) return;
-  ::Display* d = display_.get();
+  ::Display* d = connection_->get();
   unsigned button = event.button == PointerButton::right ? Button3 : Button1;
   switch (event.type) {
     case PointerEvent::Type::moved:
@@ -58,7 +59,7 @@ void X11Pointer::post(const PointerEvent& event) {
 }
 
 void X11Pointer::moveTo(Point point) {
-  XTestFakeMotionEvent(display_.get(), -1, static_cast<int>(std::lround(point.x)),
+  XTestFakeMotionEvent(connection_->get(), -1, static_cast<int>(std::lround(point.x)),
                        static_cast<int>(std::lround(point.y)), CurrentTime);
 }
 
@@ -66,8 +67,8 @@ void X11Pointer::clickWheel(int64_t clicks, unsigned positiveButton, unsigned ne
   unsigned button = clicks > 0 ? positiveButton : negativeButton;
   int64_t count = std::min(std::abs(clicks), kMaxClicksPerEvent);
   for (int64_t i = 0; i < count; ++i) {
-    XTestFakeButtonEvent(display_.get(), button, True, CurrentTime);
-    XTestFakeButtonEvent(display_.get(), button, False, CurrentTime);
+    XTestFakeButtonEvent(connection_->get(), button, True, CurrentTime);
+    XTestFakeButtonEvent(connection_->get(), button, False, CurrentTime);
   }
 }
 

@@ -6,7 +6,7 @@
 #include "core/geometry.h"
 #include "input/pointer_event.h"
 #include "input/wheel_accumulator.h"
-#include "platform/x11/x_display.h"
+#include "platform/x11/x11_connection.h"
 #include "server/messages.h"
 
 namespace vistaro::x11 {
@@ -32,7 +32,7 @@ class X11Pointer final : public PointerEventSink {
   void moveTo(Point point);
   void clickWheel(int64_t clicks, unsigned positiveButton, unsigned negativeButton);
 
-  XDisplayPtr display_;
+  std::unique_ptr<Connection> connection_;
   bool usable_ = false;
   WheelAccumulator vertical_;
   WheelAccumulator horizontal_;

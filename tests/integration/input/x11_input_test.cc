@@ -7,10 +7,12 @@
 #include <sstream>
 
 #include "core/asio_executor.h"
+#include "core/manual_executor.h"
 #include "input/key_injector.h"
 #include "input/pointer_injector.h"
 #include "integration/input/recorder_process.h"
 #include "platform/x11/x11_clipboard.h"
+#include "platform/x11/x11_desktop_input.h"
 #include "platform/x11/x11_input_sources.h"
 #include "platform/x11/x11_keyboard.h"
 #include "platform/x11/x11_monitors.h"
@@ -191,6 +193,28 @@ TEST_F(X11KeyboardTest, CmdWithALetterArrivesAsControlAndTheLetter) {
   EXPECT_EQ(letters[2].state, uint32_t{Mod1Mask});
 }
 
+TEST_F(X11KeyboardTest, XkbGroupsAreInputSourcesAndOnlyLatinOnesAreAsciiCapable) {
+  ASSERT_EQ(server.run({"setxkbmap", "-layout", "ru,us"}), 0);
+  runOn(main, [this] {
+    std::optional<InputSourceState> current = sources->current();
+    EXPECT_TRUE(current && current->id == 0 && current->asciiCapable == false);
+    EXPECT_EQ(sources->asciiCapable(), InputSourceID{1});
+    EXPECT_TRUE(sources->select(1));
+    current = sources->current();
+    EXPECT_TRUE(current && current->id == 1 && current->asciiCapable == true);
+    EXPECT_FALSE(sources->select(2));
+    return 0;
+  });
+  // Under the Russian group the text arrives all the same, after a switch to the Latin one.
+  runOn(main, [this] { return sources->select(0); });
+  enqueue(KeyMessage{.text = "zя", .backspaces = std::nullopt, .key = std::nullopt, .modifiers = {}});
+  ASSERT_TRUE(recorder.waitForCount("key", 2));
+  std::vector<KeyEvent> events = keyEvents(recorder);
+  EXPECT_EQ(events[0].text, "z");
+  EXPECT_EQ(events[1].text, "я");
+  EXPECT_EQ(runOn(main, [this] { return sources->current()->id; }), 1u);
+}
+
 TEST_F(X11KeyboardTest, LongTextIsPastedConcealedAndTheEarlierContentsComeBack) {
   ASSERT_TRUE(clipboard.usable());
   copyWithXclip("earlier contents");
@@ -215,6 +239,32 @@ TEST_F(X11KeyboardTest, ClipboardTakenDuringThePasteIsLeftAlone) {
   copyWithXclip("copied meanwhile");
   std::this_thread::sleep_for(std::chrono::milliseconds(1300));
   EXPECT_EQ(readClipboard(), "copied meanwhile");
+}
+
+TEST(X11InputWithoutServer, ALostServerMakesInjectionDoNothingInsteadOfEndingTheHost) {
+  ManualExecutor main;
+  XvfbServer server{320, 200};
+  x11::X11DesktopInput desktop{main, CmdModifier::ctrl, server.name()};
+  HubInput input = desktop.hubInput();
+  ASSERT_TRUE(input.isInputTrusted());
+  server.kill();
+  InputMessage click;
+  click.displayID = x11::monitorID("screen");
+  input.injectPointerInput(click);
+  input.enqueueKey(KeyMessage{.text = "é" + std::string(100, 'x'), .backspaces = 3, .key = std::nullopt, .modifiers = {}});
+  input.enqueueKey(KeyMessage{.text = "ü", .backspaces = std::nullopt, .key = std::nullopt, .modifiers = {}});
+  main.advance(std::chrono::seconds(10));
+  EXPECT_EQ(main.pendingCount(), 0u);
+}
+
+TEST(X11InputWithoutServer, NoDisplayMeansNotTrusted) {
+  ManualExecutor main;
+  x11::X11DesktopInput desktop{main, CmdModifier::ctrl, ":4095"};
+  HubInput input = desktop.hubInput();
+  EXPECT_FALSE(input.isInputTrusted());
+  EXPECT_FALSE(input.injectPointerInput(InputMessage{}));
+  input.enqueueKey(KeyMessage{.text = "a", .backspaces = std::nullopt, .key = std::nullopt, .modifiers = {}});
+  main.advance(std::chrono::seconds(10));
 }
 
 }  // namespace
