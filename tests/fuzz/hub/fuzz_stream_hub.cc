@@ -1,12 +1,14 @@
 // Message sequences from two clients against the hub on virtual time: one
 // client starts authenticated, the other does not. Each record of the input
-// is [connection and type][body length][body]; a type of 0xff lets time pass.
+// is [connection and type][body length][body]; a type of 0xff lets time pass
+// and 0xfe brings a new frame, so requests meet frames too.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "core/manual_executor.h"
+#include "fakes/fake_layer_encoder.h"
 #include "fakes/fake_layer_encoder.h"
 #include "fakes/fake_listener.h"
 #include "fakes/fake_service_advertiser.h"
@@ -33,6 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ManualExecutor other;
   FakeListenerFactory listeners;
   FakeServiceAdvertiser advertiser;
+  FakeLayerEncoder encoder;
   HubInput input;
   input.injectPointerInput = [](const InputMessage& message) { return message.clickCount != 2; };
   input.displayPoint = [](const InputMessage& message) { return Point{message.x, message.y}; };
@@ -63,6 +66,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     at += 2 + length;
     if (head == 0xff) {
       queue.advance(std::chrono::milliseconds(length * 100));
+      continue;
+    }
+    if (head == 0xfe) {
+      auto frame = PixelBuffer::allocate(64 + length, 48);
+      hub->submit(frame, 1, 2.0, length % 2 ? std::nullopt : std::optional(std::vector<Rect>{{1, 2, 3, static_cast<double>(length)}}));
+      queue.runUntilIdle();
+      other.runUntilIdle();
+      queue.runUntilIdle();
       continue;
     }
     inject(*streams[head >> 7], head & 0x7f, body, length);
