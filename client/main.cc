@@ -1,10 +1,12 @@
-// vistaro-client: connects to a host, says hello and prints every message that comes back, one per line.
+// vistaro-client: connects to a host, says hello and prints every message that comes back, one per line;
+// with an input command it sends that once welcomed and leaves.
 #include <asio/signal_set.hpp>
 #include <cstdio>
 #include <iostream>
 
 #include "client/client_connection.h"
 #include "client/command_line.h"
+#include "client/input_command.h"
 #include "client/message_printer.h"
 
 namespace {
@@ -18,10 +20,16 @@ int main(int argc, char** argv) {
   using namespace vistaro::client;
 
   std::string error;
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  const size_t commandAt = findInputCommand(arguments);
   const std::optional<ClientOptions> options =
-      parseCommandLine(std::vector<std::string>(argv + 1, argv + argc), error);
-  if (!options) {
-    std::cerr << "vistaro-client: " << error << "\n" << kUsage;
+      parseCommandLine(std::vector<std::string>(arguments.begin(), arguments.begin() + commandAt), error);
+  std::optional<InputCommand> command;
+  if (options && commandAt < arguments.size()) {
+    command = parseInputCommand(std::vector<std::string>(arguments.begin() + commandAt, arguments.end()), error);
+  }
+  if (!options || (commandAt < arguments.size() && !command)) {
+    std::cerr << "vistaro-client: " << error << "\n" << kUsage << kInputUsage;
     return kBadUsage;
   }
 
@@ -32,7 +40,18 @@ int main(int argc, char** argv) {
     std::cout << line << std::endl;  // flushed per line: scripts read it as it comes
   };
   connection->onHelloSent = [&] { std::cerr << "connected to " << options->host << ":" << options->port << "\n"; };
-  connection->onWelcome = [&](const WelcomeMessage& message) { print(describeWelcome(message)); };
+  connection->onWelcome = [&](const WelcomeMessage& message) {
+    print(describeWelcome(message));
+    if (!command) return;
+    if (command->pointer) {
+      if (!command->displayGiven) command->pointer->displayID = message.current;
+      connection->input(*command->pointer);
+    }
+    if (command->key) connection->key(*command->key);
+    command.reset();
+    // A one-shot command: give the host a moment to act (and answer an error) before leaving.
+    executor.postAfter(std::chrono::milliseconds(500), [&] { connection->close(); });
+  };
   connection->onFocus = [&](const FocusMessage& message) { print(describeFocus(message)); };
   connection->onFrame = [&](const Bytes& body) { print(describeFrame(body)); };
   connection->onUnexpected = [&](MessageType type, const Bytes& body) { print(describeUnexpected(type, body)); };

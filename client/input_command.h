@@ -1,0 +1,32 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "server/messages.h"
+
+namespace vistaro::client {
+
+// One piece of input that vistaro-client sends once the host has welcomed it:
+//   click X Y [--right] [--count N] [--display ID]     X, Y: fractions of the display
+//   scroll DY [--dx DX] [--at X Y] [--display ID]      pixels, positive = towards the top
+//   type TEXT [--backspaces N]
+//   key NAME [--mod cmd|opt|ctrl|shift]...             NAME: return, left, ... or one character
+struct InputCommand {
+  std::optional<InputMessage> pointer;
+  std::optional<KeyMessage> key;
+  // Without --display, pointer input goes to the display the host streams.
+  bool displayGiven = false;
+};
+
+// Where the command starts among the arguments (arguments.size() when there is none).
+size_t findInputCommand(const std::vector<std::string>& arguments);
+// Absent, with the reason in error, when the command does not parse.
+std::optional<InputCommand> parseInputCommand(const std::vector<std::string>& arguments, std::string& error);
+
+inline constexpr char kInputUsage[] =
+    "       ... click X Y [--right] [--count N] [--display ID] | scroll DY [--dx DX] [--at X Y] [--display ID]\n"
+    "       ... type TEXT [--backspaces N] | key NAME [--mod cmd|opt|ctrl|shift]...\n";
+
+}  // namespace vistaro::client
