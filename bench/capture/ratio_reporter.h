@@ -25,7 +25,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
  private:
   std::vector<Ratio> ratios_;
-  std::map<std::string, double> secondsPerIteration_;
+  std::map<std::string, double> timePerIteration_;  // in each benchmark's own unit
 };
 
 }  // namespace vistaro::bench

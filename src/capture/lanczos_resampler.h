@@ -26,6 +26,7 @@ class LanczosResampler {
   void resampleRow(int row, uint8_t* bgra);
   int outputWidth() const { return outputWidth_; }
   int outputHeight() const { return outputHeight_; }
+  const ResampleKernels& kernels() const { return kernels_; }
 
  private:
   struct Geometry {

@@ -12,6 +12,13 @@ namespace {
 constexpr int columnShift = 8;
 constexpr int rowShift = 20;
 
+// JPEG's colour matrix in 1/32768 units; each row of luma weights sums to 32768
+// and each chroma row to 0, so white stays 255 and greys carry no colour.
+constexpr int32_t yR = 9798, yG = 19235, yB = 3735;
+constexpr int32_t cbR = -5529, cbG = -10855, cbB = 16384;
+constexpr int32_t crR = 16384, crG = -13720, crB = -2664;
+constexpr int32_t chromaCentre = (128 << 17) + (1 << 16);  // for sums of four pixels
+
 uint8_t clampToByte(int32_t value) { return static_cast<uint8_t>(std::clamp(value, 0, 255)); }
 
 int16_t columnValue(const uint8_t* const* rows, const int16_t* weights, int taps, size_t i) {
@@ -35,6 +42,25 @@ void filterRowPortable(const int16_t* columns, const int32_t* starts, const int1
       for (int c = 0; c < 4; ++c) sums[c] += weight[t] * pixel[c];
     }
     for (int c = 0; c < 4; ++c) bgra[i * 4 + c] = clampToByte(sums[c] >> rowShift);
+  }
+}
+
+void toYcc420Portable(const uint8_t* top, const uint8_t* bottom, int width, uint8_t* yTop, uint8_t* yBottom,
+                      uint8_t* cb, uint8_t* cr) {
+  for (int x = 0; x < width; ++x) {
+    const uint8_t* a = top + x * 4;
+    const uint8_t* b = bottom + x * 4;
+    yTop[x] = static_cast<uint8_t>((yR * a[2] + yG * a[1] + yB * a[0] + (1 << 14)) >> 15);
+    yBottom[x] = static_cast<uint8_t>((yR * b[2] + yG * b[1] + yB * b[0] + (1 << 14)) >> 15);
+  }
+  for (int x = 0; x < width / 2; ++x) {
+    const uint8_t* a = top + x * 8;
+    const uint8_t* b = bottom + x * 8;
+    const int32_t blue = a[0] + a[4] + b[0] + b[4];
+    const int32_t green = a[1] + a[5] + b[1] + b[5];
+    const int32_t red = a[2] + a[6] + b[2] + b[6];
+    cb[x] = static_cast<uint8_t>((cbR * red + cbG * green + cbB * blue + chromaCentre) >> 17);
+    cr[x] = static_cast<uint8_t>((crR * red + crG * green + crB * blue + chromaCentre) >> 17);
   }
 }
 
@@ -117,15 +143,64 @@ __attribute__((target("avx2"))) void filterRowAvx2(const int16_t* columns, const
   }
 }
 
+constexpr int32_t pairOf(int32_t low, int32_t high) {
+  return static_cast<int32_t>(static_cast<uint16_t>(low) | (static_cast<uint32_t>(high) << 16));
+}
+
+__attribute__((target("avx2"))) inline __m256i lumaOf(__m256i blueRed, __m256i green, __m256i blueRedWeights,
+                                                      __m256i greenWeights) {
+  const __m256i sum =
+      _mm256_add_epi32(_mm256_madd_epi16(blueRed, blueRedWeights), _mm256_madd_epi16(green, greenWeights));
+  return _mm256_srli_epi32(_mm256_add_epi32(sum, _mm256_set1_epi32(1 << 14)), 15);
+}
+
+// Eight pixels of each row per step, one pixel per 32-bit lane: blue and red,
+// and green and alpha, as 16-bit pairs meet their coefficients in multiply-adds.
+__attribute__((target("avx2"))) void toYcc420Avx2(const uint8_t* top, const uint8_t* bottom, int width,
+                                                  uint8_t* yTop, uint8_t* yBottom, uint8_t* cb, uint8_t* cr) {
+  const __m256i lowBytes = _mm256_set1_epi32(0x00ff00ff);
+  const __m256i yBlueRed = _mm256_set1_epi32(pairOf(yB, yR)), yGreen = _mm256_set1_epi32(pairOf(yG, 0));
+  const __m256i cbBlueRed = _mm256_set1_epi32(pairOf(cbB, cbR)), cbGreen = _mm256_set1_epi32(pairOf(cbG, 0));
+  const __m256i crBlueRed = _mm256_set1_epi32(pairOf(crB, crR)), crGreen = _mm256_set1_epi32(pairOf(crG, 0));
+  const __m256i centre = _mm256_set1_epi32(chromaCentre);
+  const __m256i gather = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  const __m128i splitChroma = _mm_setr_epi8(0, 1, 4, 5, 2, 3, 6, 7, 8, 9, 12, 13, 10, 11, 14, 15);
+  for (int x = 0; x < width; x += 8) {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + x * 4));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bottom + x * 4));
+    const __m256i aBlueRed = _mm256_and_si256(a, lowBytes), aGreen = _mm256_srli_epi16(a, 8);
+    const __m256i bBlueRed = _mm256_and_si256(b, lowBytes), bGreen = _mm256_srli_epi16(b, 8);
+    const __m256i blueRed = _mm256_add_epi16(aBlueRed, bBlueRed), green = _mm256_add_epi16(aGreen, bGreen);
+    const __m256i blueChroma =
+        _mm256_add_epi32(_mm256_madd_epi16(blueRed, cbBlueRed), _mm256_madd_epi16(green, cbGreen));
+    const __m256i redChroma =
+        _mm256_add_epi32(_mm256_madd_epi16(blueRed, crBlueRed), _mm256_madd_epi16(green, crGreen));
+    // Per lane: cb of pixels 0+1, 2+3, then cr of the same.
+    const __m256i chroma =
+        _mm256_srai_epi32(_mm256_add_epi32(_mm256_hadd_epi32(blueChroma, redChroma), centre), 17);
+    __m256i bytes = _mm256_packus_epi16(
+        _mm256_packs_epi32(lumaOf(aBlueRed, aGreen, yBlueRed, yGreen), lumaOf(bBlueRed, bGreen, yBlueRed, yGreen)),
+        _mm256_packs_epi32(chroma, chroma));
+    bytes = _mm256_permutevar8x32_epi32(bytes, gather);  // top luma, bottom luma, cb cb cr cr twice
+    const __m128i lumaRows = _mm256_castsi256_si128(bytes);
+    const __m128i chromaRows = _mm_shuffle_epi8(_mm256_extracti128_si256(bytes, 1), splitChroma);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(yTop + x), lumaRows);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(yBottom + x), _mm_srli_si128(lumaRows, 8));
+    const int32_t blue = _mm_cvtsi128_si32(chromaRows), red = _mm_extract_epi32(chromaRows, 1);
+    __builtin_memcpy(cb + x / 2, &blue, 4);
+    __builtin_memcpy(cr + x / 2, &red, 4);
+  }
+}
+
 }  // namespace
 
 const ResampleKernels& ResampleKernels::portable() {
-  static const ResampleKernels kernels{filterColumnsPortable, filterRowPortable};
+  static const ResampleKernels kernels{filterColumnsPortable, filterRowPortable, toYcc420Portable};
   return kernels;
 }
 
 const ResampleKernels& ResampleKernels::forThisCpu() {
-  static const ResampleKernels avx2{filterColumnsAvx2, filterRowAvx2};
+  static const ResampleKernels avx2{filterColumnsAvx2, filterRowAvx2, toYcc420Avx2};
   return __builtin_cpu_supports("avx2") ? avx2 : portable();
 }
 

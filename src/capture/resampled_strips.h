@@ -8,10 +8,9 @@
 
 namespace vistaro {
 
-// Feeds the JPEG writer YCbCr 4:2:0 strips straight from the resampler: two
-// BGRA rows at a time, converted with the JPEG (BT.601 full-range) matrix,
-// chroma averaged over each 2 × 2 block. Rows and columns past the image
-// repeat its last ones, as JPEG padding should.
+// Feeds the JPEG writer YCbCr 4:2:0 strips straight from the resampler, two
+// BGRA rows at a time. Rows and columns past the image repeat its last ones,
+// as JPEG padding should.
 class ResampledStrips final : public YccStripSource {
  public:
   explicit ResampledStrips(LanczosResampler& resampler) : resampler_(resampler) {}

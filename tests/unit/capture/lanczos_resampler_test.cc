@@ -45,6 +45,32 @@ TEST(LanczosResampler, VectorKernelsGiveTheSameBytesAsPortableOnes) {
   }
 }
 
+TEST(ResampleKernels, ColourConversionAgreesAcrossKernelsAndKeepsGreysNeutral) {
+  std::mt19937 random(11);
+  constexpr int width = 48;
+  std::vector<uint8_t> top(width * 4), bottom(width * 4);
+  for (auto& byte : top) byte = static_cast<uint8_t>(random());
+  for (auto& byte : bottom) byte = static_cast<uint8_t>(random());
+  for (int x = 0; x < 8; ++x) {  // greys, black and white in the first columns
+    const uint8_t grey = x == 0 ? 0 : x == 1 ? 255 : static_cast<uint8_t>(x * 30);
+    std::memset(&top[x * 4], grey, 4);
+    std::memset(&bottom[x * 4], grey, 4);
+  }
+  auto convert = [&](const ResampleKernels& kernels) {
+    std::vector<uint8_t> planes(width * 3);
+    kernels.toYcc420(top.data(), bottom.data(), width, &planes[0], &planes[width], &planes[2 * width],
+                     &planes[2 * width + width / 2]);
+    return planes;
+  };
+  const auto portable = convert(ResampleKernels::portable());
+  EXPECT_EQ(convert(ResampleKernels::forThisCpu()), portable);
+  for (int x = 0; x < 8; ++x) EXPECT_EQ(portable[x], top[x * 4]) << x;
+  for (int x = 0; x < 4; ++x) {
+    EXPECT_EQ(portable[2 * width + x], 128);
+    EXPECT_EQ(portable[2 * width + width / 2 + x], 128);
+  }
+}
+
 TEST(LanczosResampler, ScaleOneOnWholePixelsCopiesAndRepeatsTheEdges) {
   auto frame = testing::desktopLikeFrame(120, 80, 2);
   LanczosResampler resampler;
