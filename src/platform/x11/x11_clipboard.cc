@@ -245,10 +245,28 @@ std::optional<std::string> X11Clipboard::convert(Atom target, Deadline deadline)
       until);
   if (!event || event->xselection.property == None) return std::nullopt;
   std::optional<Property> property = takeProperty(d, window_, transfer_, kMaxEntryBytes);
-  // INCR transfers are for contents past what we keep anyway.
-  if (!property || property->type == incr_) return std::nullopt;
+  if (!property) return std::nullopt;
+  // Owners hand over large contents in chunks; deleting the property (done) asks for the next.
+  if (property->type == incr_) return receiveIncrementally(deadline);
   if (target == targets_) return property->format == 32 ? std::optional(property->bytes) : std::nullopt;
   return property->format == 8 ? std::optional(property->bytes) : std::nullopt;
+}
+
+std::optional<std::string> X11Clipboard::receiveIncrementally(Deadline deadline) {
+  std::string data;
+  for (;;) {
+    auto event = waitFor(
+        [&](const XEvent& e) {
+          return e.type == PropertyNotify && e.xproperty.window == window_ && e.xproperty.atom == transfer_ &&
+                 e.xproperty.state == PropertyNewValue;
+        },
+        deadline);
+    if (!event) return std::nullopt;
+    std::optional<Property> chunk = takeProperty(display(), window_, transfer_, kMaxEntryBytes);
+    if (!chunk || chunk->format != 8 || data.size() + chunk->bytes.size() > kMaxEntryBytes) return std::nullopt;
+    if (chunk->bytes.empty()) return data;
+    data += chunk->bytes;
+  }
 }
 
 ClipboardContents X11Clipboard::readFromOwner() {

@@ -36,10 +36,10 @@ class X11Clipboard final : public Clipboard {
   uint64_t changeCount() override { return changeCount_.load(); }
   void replaceContents(const ClipboardContents& contents) override;
 
-  static constexpr auto kCopyBudget = std::chrono::milliseconds(500);
+  static constexpr auto kCopyBudget = std::chrono::milliseconds(800);
   static constexpr auto kConversionTimeout = std::chrono::milliseconds(200);
-  static constexpr size_t kMaxEntryBytes = 1 << 20;
-  static constexpr size_t kMaxCopyBytes = 4 << 20;
+  static constexpr size_t kMaxEntryBytes = 4 << 20;
+  static constexpr size_t kMaxCopyBytes = 16 << 20;
 
  private:
   using Deadline = std::chrono::steady_clock::time_point;
@@ -53,6 +53,8 @@ class X11Clipboard final : public Clipboard {
   void serve(const XSelectionRequestEvent& request);
   ClipboardContents readFromOwner();
   std::optional<std::string> convert(Atom target, Deadline deadline);
+  std::optional<std::string> receiveIncrementally(Deadline deadline);
+  ::Display* display() const { return connection_->get(); }
   Atom atom(const char* name);
   std::string atomName(Atom atom);
 

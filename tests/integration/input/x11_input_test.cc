@@ -232,6 +232,21 @@ TEST_F(X11KeyboardTest, LongTextIsPastedConcealedAndTheEarlierContentsComeBack) 
   EXPECT_THAT(readClipboard("TARGETS"), ::testing::Not(::testing::HasSubstr("Concealed")));
 }
 
+TEST_F(X11KeyboardTest, LargeContentsHandedOverInChunksAreKeptToo) {
+  std::string large;
+  for (int i = 0; large.size() < 1500000; ++i) large += std::to_string(i) + ",";
+  char path[] = "/tmp/vistaro-large-XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_EQ(write(fd, large.data(), large.size()), static_cast<ssize_t>(large.size()));
+  close(fd);
+  ASSERT_EQ(server.run({"sh", "-c", std::string("xclip -selection clipboard -i < ") + path}), 0);
+  unlink(path);
+  ASSERT_TRUE(clipboardBecomes(large));
+  enqueue(KeyMessage{.text = std::string(90, 'x'), .backspaces = std::nullopt, .key = std::nullopt, .modifiers = {}});
+  ASSERT_TRUE(recorder.waitForCount("paste ", 1));
+  EXPECT_TRUE(clipboardBecomes(large));
+}
+
 TEST_F(X11KeyboardTest, ClipboardTakenDuringThePasteIsLeftAlone) {
   copyWithXclip("earlier contents");
   enqueue(KeyMessage{.text = std::string(90, 'x'), .backspaces = std::nullopt, .key = std::nullopt, .modifiers = {}});
