@@ -17,6 +17,10 @@ struct JpegWriter::Codec {
   std::vector<uint8_t> output;  // grows to the largest image seen, then stays
   size_t written = 0;
   std::vector<uint8_t> planes;  // one strip of Y, Cb and Cr
+  // Optimised coding overwrites the compressor's Huffman tables in place and
+  // jpeg_set_defaults does not restore them, so the standard ones are kept here.
+  JHUFF_TBL standardDc[2]{};
+  JHUFF_TBL standardAc[2]{};
 
   static Codec& of(j_common_ptr common) { return *static_cast<Codec*>(common->client_data); }
 };
@@ -61,17 +65,25 @@ bool compressGuarded(Codec& codec, Body body) {
   return true;
 }
 
-void configure(jpeg_compress_struct& compressor, int width, int height, J_COLOR_SPACE space, int components,
-               int quality) {
+constexpr int optimizeTablesUpToPixels = 256 * 256;
+
+void configure(Codec& codec, int width, int height, J_COLOR_SPACE space, int components, int quality) {
+  jpeg_compress_struct& compressor = codec.compressor;
   compressor.image_width = static_cast<JDIMENSION>(width);
   compressor.image_height = static_cast<JDIMENSION>(height);
   compressor.in_color_space = space;
   compressor.input_components = components;
   jpeg_set_defaults(&compressor);  // YCbCr, 4:2:0, baseline Huffman tables
+  for (int i = 0; i < 2; ++i) {
+    *compressor.dc_huff_tbl_ptrs[i] = codec.standardDc[i];
+    *compressor.ac_huff_tbl_ptrs[i] = codec.standardAc[i];
+  }
   jpeg_set_quality(&compressor, quality, TRUE);
   compressor.dct_method = JDCT_ISLOW;
-  // Optimised Huffman tables cost a second pass for a few per cent fewer bytes.
-  compressor.optimize_coding = FALSE;
+  // Optimised Huffman tables cost a second pass: on a 1440 × 900 layer +60 % time
+  // for 2-6 % fewer bytes, not worth it; on patches, where the standard tables
+  // are a large share of the bytes, 11 % fewer bytes for about 0.07 ms each.
+  compressor.optimize_coding = width * height <= optimizeTablesUpToPixels ? TRUE : FALSE;
 }
 
 void start(jpeg_compress_struct& compressor) {
@@ -97,6 +109,12 @@ JpegWriter::JpegWriter() : codec_(std::make_unique<Codec>()) {
   codec.destination.empty_output_buffer = growOutput;
   codec.destination.term_destination = finishOutput;
   codec.compressor.dest = &codec.destination;
+  codec.compressor.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&codec.compressor);
+  for (int i = 0; i < 2; ++i) {
+    codec.standardDc[i] = *codec.compressor.dc_huff_tbl_ptrs[i];
+    codec.standardAc[i] = *codec.compressor.ac_huff_tbl_ptrs[i];
+  }
 }
 
 JpegWriter::~JpegWriter() { jpeg_destroy_compress(&codec_->compressor); }
@@ -107,7 +125,7 @@ std::optional<std::vector<uint8_t>> JpegWriter::writeBgra(const uint8_t* topLeft
   Codec& codec = *codec_;
   jpeg_compress_struct& compressor = codec.compressor;
   const bool written = compressGuarded(codec, [&] {
-    configure(compressor, width, height, JCS_EXT_BGRA, 4, quality);
+    configure(codec, width, height, JCS_EXT_BGRA, 4, quality);
     start(compressor);
     JSAMPROW rows[16];
     while (compressor.next_scanline < compressor.image_height) {
@@ -143,7 +161,7 @@ std::optional<std::vector<uint8_t>> JpegWriter::writeYcc420(int width, int heigh
   }
 
   const bool written = compressGuarded(codec, [&] {
-    configure(compressor, width, height, JCS_YCbCr, 3, quality);
+    configure(codec, width, height, JCS_YCbCr, 3, quality);
     compressor.raw_data_in = TRUE;
     start(compressor);
     JSAMPARRAY planes[3] = {strip.luma, strip.cb, strip.cr};

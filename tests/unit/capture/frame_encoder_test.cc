@@ -127,6 +127,18 @@ TEST_F(FrameEncoderTest, JpegsCarryTheQualityAndTheCompactSrgbProfile) {
   }
 }
 
+TEST(JpegWriter, AReusedWriterGivesTheBytesOfAFreshOne) {
+  // Small images get optimised Huffman tables, large ones the standard tables:
+  // neither may leak into the next image.
+  auto frame = desktopLikeFrame(400, 300, 3);
+  JpegWriter reused;
+  for (const int size : {100, 400, 64, 300}) {
+    JpegWriter fresh;
+    const auto expected = fresh.writeBgra(frame->data(), frame->bytesPerRow(), size, size * 3 / 4, 80);
+    EXPECT_EQ(reused.writeBgra(frame->data(), frame->bytesPerRow(), size, size * 3 / 4, 80), expected) << size;
+  }
+}
+
 TEST_F(FrameEncoderTest, ColoursSurviveBothPaths) {
   // A crop inside the frame goes to libjpeg as BGRA; one overhanging the frame
   // goes through the resampler and our own YCbCr conversion.
