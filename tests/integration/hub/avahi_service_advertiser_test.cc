@@ -79,6 +79,7 @@ TEST_F(AvahiServiceAdvertiserTest, DaemonRestartIsReportedOnceAndTheServiceRetur
   ASSERT_EQ(browseUntil({{"Desk", 40001}}), (Services{{"Desk", 40001}}));
 
   daemons.stopAvahi();
+  EXPECT_TRUE(eventually([&] { return outages >= 2; }, 10s));
   std::this_thread::sleep_for(500ms);
   EXPECT_EQ(outages, 2);
   daemons.startAvahi();

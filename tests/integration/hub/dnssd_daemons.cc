@@ -32,16 +32,6 @@ std::string run(const std::string& command) {
   return output;
 }
 
-template <typename Condition>
-bool waitFor(Condition condition, std::chrono::milliseconds patience) {
-  const auto deadline = std::chrono::steady_clock::now() + patience;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(50ms);
-  }
-  return true;
-}
-
 void writeFile(const std::filesystem::path& path, const std::string& text) { std::ofstream(path) << text; }
 
 // avahi-browse writes unusual characters of names as \DDD (decimal).
@@ -119,7 +109,7 @@ void DnssdDaemons::startBus() {
   bus_.emplace(std::vector<std::string>{"dbus-daemon", "--config-file=" + (dir_ / "bus.conf").string(), "--nofork",
                                         "--nopidfile"},
               dir_ / "bus.log");
-  if (!waitFor([&] { return std::filesystem::exists(dir_ / "bus"); }, 5s)) throw std::runtime_error("no bus");
+  if (!eventually([&] { return std::filesystem::exists(dir_ / "bus"); }, 5s)) throw std::runtime_error("no bus");
 }
 
 void DnssdDaemons::stopBus() {
@@ -137,7 +127,7 @@ void DnssdDaemons::startAvahi() {
       "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + (dir_ / "bus").string() +
       " dbus-send --system --print-reply --dest=org.freedesktop.Avahi / org.freedesktop.Avahi.Server.GetState 2>&1";
   // Slow on a loaded machine: the daemon probes its host name before it runs.
-  if (!waitFor([&] { return !avahi_->running() || run(ask).find("int32 2") != std::string::npos; }, 30s) ||
+  if (!eventually([&] { return !avahi_->running() || run(ask).find("int32 2") != std::string::npos; }, 30s) ||
       !avahi_->running()) {
     throw std::runtime_error("avahi-daemon did not come up: " + run("tail -n 5 " + (dir_ / "avahi.log").string()));
   }
@@ -163,7 +153,7 @@ std::vector<BrowsedService> browseVelmora() {
 
 std::vector<BrowsedService> browseUntil(const std::vector<BrowsedService>& expected, std::chrono::seconds patience) {
   std::vector<BrowsedService> seen;
-  waitFor([&] { return (seen = browseVelmora()) == expected; }, patience);
+  eventually([&] { return (seen = browseVelmora()) == expected; }, patience);
   return seen;
 }
 

@@ -7,9 +7,21 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vistaro::testing {
+
+// Polls the condition until it holds or the time is up; the machine may be busy.
+template <typename Condition>
+bool eventually(Condition condition, std::chrono::milliseconds patience) {
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
 
 // A child process, ended (SIGTERM, then waited for) when dropped.
 class ChildProcess {
