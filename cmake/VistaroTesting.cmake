@@ -23,6 +23,14 @@ function(vistaro_integration_test name)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   target_compile_definitions(${name} PRIVATE
     VISTARO_SOURCE_DIR="${CMAKE_SOURCE_DIR}" VISTARO_BINARY_DIR="${CMAKE_BINARY_DIR}")
-  gtest_discover_tests(${name} PROPERTIES LABELS "integration;${T_LABELS}" DISCOVERY_TIMEOUT 60
-                       TIMEOUT 300)
+  gtest_discover_tests(${name} PROPERTIES LABELS integration DISCOVERY_TIMEOUT 60 TIMEOUT 300)
+  if(T_LABELS)
+    # Discovery passes one value per property, so further labels are set once the tests are known.
+    set(labels_script ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
+    file(WRITE ${labels_script}
+      "foreach(test IN LISTS ${name}_TESTS)\n"
+      "  set_tests_properties(\"\${test}\" PROPERTIES LABELS \"integration;${T_LABELS}\")\n"
+      "endforeach()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_script})
+  endif()
 endfunction()
