@@ -25,8 +25,9 @@ class AvahiServiceAdvertiser final : public ServiceAdvertiser {
  public:
   static constexpr std::chrono::milliseconds kBusRetryDelay{5000};
 
-  // onUnavailable is called on the Avahi thread, once each time discovery goes
-  // away. Without a system bus, connecting is retried after busRetryDelay.
+  // onUnavailable is called once each time discovery goes away, on the Avahi
+  // thread (the first time possibly from inside this constructor). Without a
+  // system bus, connecting is retried after busRetryDelay.
   explicit AvahiServiceAdvertiser(std::function<void(const std::string& reason)> onUnavailable = {},
                                   std::chrono::milliseconds busRetryDelay = kBusRetryDelay);
   ~AvahiServiceAdvertiser() override;
