@@ -30,6 +30,8 @@ class SettingsStore {
   std::optional<std::map<uint32_t, float>> headlessSavedBrightness() const;
   // The window fitter's own encoding of the frames it must put back.
   std::optional<nlohmann::json> windowFramesBeforeFit() const;
+  // The key the client's "cmd" stands for: "ctrl" (default) or "super". Set by the user by hand.
+  std::optional<std::string> cmdModifier() const { return stringValue("cmdModifier"); }
 
   // Each returns the write error's text, absent on success. The value is kept
   // in memory either way, so the running host behaves as the user asked.

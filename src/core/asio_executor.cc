@@ -25,7 +25,9 @@ AsioExecutor::AsioExecutor(std::string label, Thread thread)
   }
 }
 
-AsioExecutor::~AsioExecutor() {
+AsioExecutor::~AsioExecutor() { shutdown(); }
+
+void AsioExecutor::shutdown() {
   stop();
   if (thread_.joinable()) {
     if (thread_.get_id() == std::this_thread::get_id()) {

@@ -34,6 +34,8 @@ class AsioExecutor final : public Executor {
   // For Thread::caller: runs tasks on the calling thread until stop().
   void run();
   void stop();
+  // Stops and waits for the own thread to finish its current task.
+  void shutdown();
 
  private:
   std::string label_;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <fmt/format.h>
+
 #include <string>
 #include <vector>
 
@@ -13,18 +15,18 @@ class FakeLayerEncoder final : public LayerEncoder {
  public:
   bool failLayers = false;
   bool failPatches = false;
-  std::vector<std::string> calls;  // "layer WxH" per whole layer, "patch X,Y" per patch
+  std::vector<std::string> calls;  // "layer WxH qQ" per whole layer, "patch X,Y qQ" per patch
 
   std::optional<Layer> encode(const PixelBuffer&, std::optional<Rect> region, int64_t maxWidth,
-                              int64_t maxHeight, double) override {
-    calls.push_back("layer " + std::to_string(maxWidth) + "x" + std::to_string(maxHeight));
+                              int64_t maxHeight, double quality) override {
+    calls.push_back(fmt::format("layer {}x{} q{}", maxWidth, maxHeight, quality));
     if (failLayers) return std::nullopt;
     const Rect normalized = region.value_or(Rect{0, 0, 1, 1});
     return Layer{Bytes(region ? 30 : 20, 'L'), normalized};
   }
-  std::optional<Bytes> encodePatch(const PixelBuffer&, const Rect&, int, int, const Rect& patch, double) override {
-    calls.push_back("patch " + std::to_string(static_cast<int>(patch.x)) + "," +
-                    std::to_string(static_cast<int>(patch.y)));
+  std::optional<Bytes> encodePatch(const PixelBuffer&, const Rect&, int, int, const Rect& patch,
+                                   double quality) override {
+    calls.push_back(fmt::format("patch {},{} q{}", patch.x, patch.y, quality));
     if (failPatches) return std::nullopt;
     return Bytes(7, 'P');
   }

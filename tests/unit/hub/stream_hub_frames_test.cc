@@ -46,7 +46,7 @@ TEST_F(StreamHubFramesTest, NothingGoesOutBeforeARequestThenWholeLayers) {
   EXPECT_EQ(headers[0]["detailLen"], 30);
   EXPECT_EQ(headers[0]["screenW"], 2880);
   EXPECT_FALSE(headers[0].contains("partial"));
-  EXPECT_EQ(encoder.calls, (std::vector<std::string>{"layer 1440x4611686018427387904", "layer 6000x6000"}));
+  EXPECT_EQ(encoder.calls, (std::vector<std::string>{"layer 1440x4611686018427387904 q0.72", "layer 6000x6000 q0.8"}));
 }
 
 TEST_F(StreamHubFramesTest, CreditsCapAtTwoWhateverTheFrameRate) {

@@ -1,34 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include "fakes/fake_layer_encoder.h"
 #include "server/frame_job.h"
 
 namespace vistaro {
 namespace {
-
-// Encodes every image as bytes naming what was asked; fails on demand.
-class ScriptedEncoder : public LayerEncoder {
- public:
-  bool failLayers = false;
-  bool failPatches = false;
-  std::vector<std::string> calls;
-
-  std::optional<Layer> encode(const PixelBuffer&, std::optional<Rect> region, int64_t maxWidth, int64_t,
-                              double quality) override {
-    calls.push_back(fmt::format("layer {} q{}", maxWidth, quality));
-    if (failLayers) return std::nullopt;
-    Rect normalized = region.value_or(Rect{0, 0, 1, 1});
-    return Layer{Bytes(region ? 30 : 20, 'L'), normalized};
-  }
-  std::optional<Bytes> encodePatch(const PixelBuffer&, const Rect&, int, int, const Rect& patch,
-                                   double quality) override {
-    calls.push_back(fmt::format("patch {} q{}", patch.x, quality));
-    if (failPatches) return std::nullopt;
-    return Bytes(7, 'P');
-  }
-};
 
 struct ParsedBody {
   nlohmann::json header;
@@ -56,7 +34,7 @@ FramePlan planWithWholeLayers(bool patchClient) {
 }
 
 TEST(FrameJob, WholeLayersFollowTheHeaderInOrder) {
-  ScriptedEncoder encoder;
+  testing::FakeLayerEncoder encoder;
   EncodedFrame frame = encodeFrame(encoder, planWithWholeLayers(false));
   ParsedBody body = parse(frame.body);
   EXPECT_EQ(body.header["seq"], 7);
@@ -70,7 +48,7 @@ TEST(FrameJob, WholeLayersFollowTheHeaderInOrder) {
   EXPECT_EQ(body.imageBytes, 50u);
   EXPECT_EQ(frame.body[body.imageBytes == 50 ? frame.body.size() - 50 : 0], 'L');
   EXPECT_FALSE(frame.baseIncomplete || frame.detailIncomplete);
-  EXPECT_EQ(encoder.calls, (std::vector<std::string>{"layer 320 q0.72", "layer 320 q0.8"}));
+  EXPECT_EQ(encoder.calls, (std::vector<std::string>{"layer 320x4611686018427387904 q0.72", "layer 320x320 q0.8"}));
 }
 
 TEST(FrameJob, PatchClientsGetPatchListsAndTheDetailRectWithoutADetailImage) {
@@ -78,7 +56,7 @@ TEST(FrameJob, PatchClientsGetPatchListsAndTheDetailRectWithoutADetailImage) {
   plan.base.whole = false;
   plan.base.patches = {{10.0, 20.0, 30.0, 40.0}, {50.0, 60.0, 5.0, 5.0}};
   plan.detail.whole = false;
-  ScriptedEncoder encoder;
+  testing::FakeLayerEncoder encoder;
   ParsedBody body = parse(encodeFrame(encoder, plan).body);
   EXPECT_EQ(body.header["partial"], true);
   EXPECT_EQ(body.header["baseLen"], 0);
@@ -91,7 +69,7 @@ TEST(FrameJob, PatchClientsGetPatchListsAndTheDetailRectWithoutADetailImage) {
 }
 
 TEST(FrameJob, FailedImagesAreLeftOutAndMarkTheLayerIncomplete) {
-  ScriptedEncoder encoder;
+  testing::FakeLayerEncoder encoder;
   encoder.failLayers = true;
   EncodedFrame whole = encodeFrame(encoder, planWithWholeLayers(true));
   ParsedBody body = parse(whole.body);
@@ -116,7 +94,7 @@ TEST(FrameJob, FailedImagesAreLeftOutAndMarkTheLayerIncomplete) {
 TEST(FrameJob, ViewportOutsideTheFrameIsNotALostLayer) {
   FramePlan plan = planWithWholeLayers(true);
   plan.detail.region = Rect{};
-  ScriptedEncoder encoder;
+  testing::FakeLayerEncoder encoder;
   encoder.failLayers = true;
   EXPECT_FALSE(encodeFrame(encoder, plan).detailIncomplete);
 }
@@ -124,7 +102,7 @@ TEST(FrameJob, ViewportOutsideTheFrameIsNotALostLayer) {
 TEST(FrameJob, UnencodableHeaderIsSentAsLengthZero) {
   FramePlan plan = planWithWholeLayers(false);
   plan.frame.pointScale = std::numeric_limits<double>::infinity();
-  ScriptedEncoder encoder;
+  testing::FakeLayerEncoder encoder;
   EncodedFrame frame = encodeFrame(encoder, plan);
   EXPECT_EQ(frame.body[0] | frame.body[1] | frame.body[2] | frame.body[3], 0);
   EXPECT_EQ(frame.body.size(), 4u + 50u);
