@@ -1,5 +1,8 @@
 # The quick start's commands, and a few conveniences.
-.PHONY: test build clean
+.PHONY: run test build clean
+
+run:
+	@scripts/run
 
 test:
 	@scripts/test

@@ -1,0 +1,66 @@
+#include "app/headless_console.h"
+
+#include <fmt/format.h>
+
+#include "control/local_addresses.h"
+#include "core/l10n.h"
+
+namespace vistaro {
+namespace {
+
+std::string join(const std::vector<std::string>& items, const char* separator) {
+  std::string joined;
+  for (const std::string& item : items) {
+    if (!joined.empty()) joined += separator;
+    joined += item;
+  }
+  return joined;
+}
+
+std::string statusLine(const ControllerState& state) {
+  std::string line = state.listenerStatus;
+  if (state.port) line += fmt::format(" :{}", *state.port);
+  line += fmt::format(" | PIN {}", state.pin);
+  line += " | clients: " + (state.clientNames.empty() ? std::string("none") : join(state.clientNames, ", "));
+  line += state.capturing ? " | capturing" : " | idle";
+  if (!state.hasInputPermission) line += " | input cannot be injected";
+  if (state.lastError) line += " | last error: " + *state.lastError;
+  return line;
+}
+
+std::string connectLines(const std::string& hostName, const ControllerState& state) {
+  if (!state.port) return {};
+  std::vector<std::string> addresses = localAddresses();
+  if (addresses.empty()) addresses.push_back("127.0.0.1");
+  std::string lines = fmt::format("{}: PIN {}, port {}, addresses {}\n", hostName, state.pin, *state.port,
+                                  join(addresses, ", "));
+  lines += fmt::format("watch it with: vistaro-client --host {} --port {} --pin {}\n", addresses.front(),
+                       *state.port, state.pin);
+  return lines;
+}
+
+}  // namespace
+
+std::string HeadlessConsole::render(const ControllerState& state) {
+  std::string output;
+  const std::string connect = connectLines(hostName_, state);
+  if (connect != lastConnect_) {
+    lastConnect_ = connect;
+    output += connect;
+  }
+  const std::string status = statusLine(state);
+  if (status != lastStatus_) {
+    lastStatus_ = status;
+    output += status + "\n";
+  }
+  return output;
+}
+
+void HeadlessConsole::show(const ControllerState& state) {
+  const std::string output = render(state);
+  if (output.empty()) return;
+  std::fputs(output.c_str(), out_);
+  std::fflush(out_);
+}
+
+}  // namespace vistaro
