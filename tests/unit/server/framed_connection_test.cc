@@ -140,14 +140,6 @@ TEST_F(FramedConnectionTest, EndOfStreamMidBodyClosesWithoutAMessage) {
   EXPECT_FALSE(closes[0].has_value());
 }
 
-TEST_F(FramedConnectionTest, EndOfStreamMidPrefixCloses) {
-  arrive({0, 0});
-  stream->injectEndOfStream();
-  executor.runUntilIdle();
-  EXPECT_TRUE(messages.empty());
-  EXPECT_EQ(closes.size(), 1u);
-}
-
 TEST_F(FramedConnectionTest, ReadErrorIsPassedToOnClose) {
   const auto reset = std::make_error_code(std::errc::connection_reset);
   stream->injectReadError(reset);
@@ -257,19 +249,6 @@ TEST_F(FramedConnectionTest, SendAfterCloseIsIgnored) {
   executor.runUntilIdle();
   EXPECT_FALSE(completed);
   EXPECT_EQ(stream->writeCount(), 0u);
-}
-
-TEST_F(FramedConnectionTest, PeersExchangeMessagesThroughThePipe) {
-  auto other = FramedConnection::create(peer, executor);
-  std::vector<std::pair<MessageType, Bytes>> received;
-  other->onMessage = [&](MessageType type, Bytes body) { received.emplace_back(type, std::move(body)); };
-  other->start();
-  connection->send(MessageType::welcome, {'{', '}'});
-  connection->send(MessageType::frame, Bytes(1000, 1));
-  executor.runUntilIdle();
-  ASSERT_EQ(received.size(), 2u);
-  EXPECT_EQ(received[0].first, MessageType::welcome);
-  EXPECT_EQ(received[1].second.size(), 1000u);
 }
 
 }  // namespace

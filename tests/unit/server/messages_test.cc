@@ -203,18 +203,5 @@ TEST(EncodeTest, InvalidUtf8IsReplacedNotThrown) {
   EXPECT_EQ(decoded->message, "bad \xEF\xBF\xBD( text");
 }
 
-TEST(EncodeTest, EveryClientMessageRoundTrips) {
-  const InputMessage input{InputMessage::Kind::scroll, 0.5, 0.125, 1, 7, -3, 12, true};
-  EXPECT_EQ(decodeMessage<InputMessage>(*encodeMessage(input)), input);
-  const KeyMessage key{"日本語", 2, "return", {"cmd", "shift"}};
-  EXPECT_EQ(decodeMessage<KeyMessage>(*encodeMessage(key)), key);
-  const ClientDisplayMessage display{1170, 2532, "large", true};
-  EXPECT_EQ(decodeMessage<ClientDisplayMessage>(*encodeMessage(display)), display);
-  const HelloMessage hello{"000000", "Phone", 3, std::vector<std::string>{"patch"}};
-  EXPECT_EQ(decodeMessage<HelloMessage>(*encodeMessage(hello)), hello);
-  const FocusMessage focus{true};
-  EXPECT_EQ(decodeMessage<FocusMessage>(*encodeMessage(focus)), focus);
-}
-
 }  // namespace
 }  // namespace vistaro
