@@ -68,6 +68,8 @@ X11Clipboard::X11Clipboard(const std::string& displayName) : connection_(Connect
                              XFixesSetSelectionOwnerNotifyMask | XFixesSelectionWindowDestroyNotifyMask |
                                  XFixesSelectionClientCloseNotifyMask);
   XSync(d, False);
+  // Lost already: this thread would keep the display's lock from the one we start.
+  if (connection_->broken()) return;
   wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wakeFd_ >= 0) thread_ = std::thread([this] { run(); });
 }
@@ -115,14 +117,18 @@ void X11Clipboard::run() {
     uint64_t count = 0;
     (void)!read(wakeFd_, &count, sizeof count);
   }
+  if (connection_->broken()) return;
   disown();
   XDestroyWindow(d, window_);
   XSync(d, False);
 }
 
 void X11Clipboard::call(std::function<void()> work) {
-  if (!thread_.joinable()) return;
-  std::packaged_task<void()> task(std::move(work));
+  if (!usable()) return;
+  // The server may be lost before this command's turn comes.
+  std::packaged_task<void()> task([&] {
+    if (live(connection_.get())) work();
+  });
   std::future<void> done = task.get_future();
   {
     std::lock_guard lock(mutex_);
@@ -282,7 +288,7 @@ ClipboardContents X11Clipboard::readFromOwner() {
   std::optional<std::string> list = convert(targets_, deadline);
   if (!list) return contents;
   size_t total = 0;
-  for (size_t offset = 0; offset + sizeof(long) <= list->size(); offset += sizeof(long)) {
+  for (size_t offset = 0; offset + sizeof(long) <= list->size() && live(connection_.get()); offset += sizeof(long)) {
     long value = 0;
     std::memcpy(&value, list->data() + offset, sizeof value);
     std::string name = atomName(static_cast<Atom>(value));

@@ -28,7 +28,8 @@ class X11Clipboard final : public Clipboard {
   X11Clipboard(const X11Clipboard&) = delete;
   X11Clipboard& operator=(const X11Clipboard&) = delete;
 
-  bool usable() const { return thread_.joinable(); }
+  // False for good once the server is lost; calls then do nothing.
+  bool usable() const { return thread_.joinable() && live(connection_.get()); }
 
   // The text-like targets (and password-manager markers) of the current owner.
   ClipboardContents copyContents() override;

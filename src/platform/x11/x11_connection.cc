@@ -20,12 +20,11 @@ std::map<::Display*, Connection*>& registry() {
 
 }  // namespace
 
-void Connection::installHandlers() {
-  // Set on every open, not once: other code may have put its own handler in place since,
-  // and ours still logs the errors of connections it does not know.
-  XSetErrorHandler([](::Display* display, XErrorEvent* event) { return onProtocolError(display, event); });
+// Both handlers are process-wide; this is the only place in the host that sets them.
+void Connection::installHandlersOnce() {
   static std::once_flag once;
   std::call_once(once, [] {
+    XSetErrorHandler([](::Display* display, XErrorEvent* event) { return onProtocolError(display, event); });
     // Only says what happened; the per-connection exit handler decides that we live on.
     XSetIOErrorHandler([](::Display* display) {
       logWarning("x11", "lost the connection to X server {}", DisplayString(display));
@@ -52,7 +51,7 @@ int Connection::onProtocolError(::Display* display, void* rawEvent) {
 void Connection::onConnectionLost(::Display*, void* self) { static_cast<Connection*>(self)->broken_ = true; }
 
 std::unique_ptr<Connection> Connection::open(const std::string& name) {
-  installHandlers();
+  installHandlersOnce();
   ::Display* display = XOpenDisplay(name.empty() ? nullptr : name.c_str());
   if (!display) return nullptr;
   return std::unique_ptr<Connection>(new Connection(display));

@@ -10,8 +10,7 @@ namespace vistaro::x11 {
 
 // One Xlib connection, used from one thread. Xlib's defaults end the process on any error
 // (protocol errors and a lost server alike); a Connection turns both into state that its
-// user checks: errors are counted and a lost server marks the connection broken, after
-// which every Xlib call on it returns at once.
+// user checks: errors are counted and a lost server marks the connection broken.
 class Connection {
  public:
   // Empty name: $DISPLAY. Null when the display cannot be opened.
@@ -28,7 +27,7 @@ class Connection {
 
  private:
   explicit Connection(::Display* display);
-  static void installHandlers();
+  static void installHandlersOnce();
   static int onProtocolError(::Display* display, void* event);
   static void onConnectionLost(::Display* display, void* self);
 
@@ -36,5 +35,10 @@ class Connection {
   std::atomic<bool> broken_{false};
   int firstError_ = 0;
 };
+
+// Xlib may be called on it: open, and its server not lost. A lost connection must not be
+// touched again: Xlib goes on queuing requests it cannot send until its buffer overflows
+// (a crash), and the thread that saw the loss keeps the display's lock for good.
+inline bool live(const Connection* connection) { return connection && !connection->broken(); }
 
 }  // namespace vistaro::x11

@@ -38,9 +38,9 @@ bool hasXTest(::Display* d) {
 X11Keyboard::X11Keyboard(Executor& executor, const std::string& displayName)
     : executor_(executor),
       connection_(Connection::open(displayName)),
-      keymap_(std::make_unique<X11Keymap>(connection_ ? connection_->get() : nullptr)) {
+      keymap_(std::make_unique<X11Keymap>(connection_.get())) {
   if (!connection_) return;
-  usable_ = hasXTest(connection_->get()) && keymap_->valid();
+  hasXTest_ = hasXTest(connection_->get());
   for (KeyCode code : findEmptyKeycodes(connection_->get(), kMaxSpares)) {
     spares_.push_back({.keycode = code});
     spareCodes_.insert(code);
@@ -50,7 +50,7 @@ X11Keyboard::X11Keyboard(Executor& executor, const std::string& displayName)
 
 X11Keyboard::~X11Keyboard() {
   releaseWork_.cancel();
-  if (connection_) releaseSpares();
+  releaseSpares();
 }
 
 std::vector<KeyCode> X11Keyboard::modifierKeys(Modifiers modifiers) const {
@@ -68,7 +68,7 @@ std::vector<KeyCode> X11Keyboard::modifierKeys(Modifiers modifiers) const {
 }
 
 void X11Keyboard::tap(Keysym keysym, Modifiers modifiers) {
-  if (!usable_) return;
+  if (!usable()) return;
   keymap_->refreshIfChanged();
   std::optional<KeyPosition> position;
   if (std::optional<uint32_t> group = keymap_->currentGroup()) position = keymap_->find(keysym, *group, spareCodes_);
@@ -110,6 +110,7 @@ std::optional<KeyCode> X11Keyboard::bindSpare(Keysym keysym) {
 }
 
 void X11Keyboard::releaseSpares() {
+  if (!live(connection_.get())) return;
   for (Spare& spare : spares_) {
     if (spare.bound == 0) continue;
     KeySym empty = NoSymbol;

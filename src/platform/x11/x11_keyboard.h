@@ -23,7 +23,8 @@ class X11Keyboard final : public Keyboard {
   X11Keyboard(Executor& executor, const std::string& displayName = {});
   ~X11Keyboard() override;
 
-  bool usable() const { return usable_; }
+  // False for good once the server is lost: the keymap stops being valid with the connection.
+  bool usable() const { return hasXTest_ && keymap_->valid(); }
   X11Keymap& keymap() { return *keymap_; }
 
   void tap(Keysym keysym, Modifiers modifiers) override;
@@ -44,7 +45,7 @@ class X11Keyboard final : public Keyboard {
 
   Executor& executor_;
   std::unique_ptr<Connection> connection_;
-  bool usable_ = false;
+  bool hasXTest_ = false;
   std::unique_ptr<X11Keymap> keymap_;
   std::vector<Spare> spares_;
   std::set<KeyCode> spareCodes_;

@@ -10,8 +10,9 @@
 
 namespace vistaro::x11 {
 
-X11Keymap::X11Keymap(::Display* display)
-    : display_(display),
+X11Keymap::X11Keymap(const Connection* owner)
+    : connection_(owner),
+      display_(owner ? owner->get() : nullptr),
       context_(xkb_context_new(XKB_CONTEXT_NO_DEFAULT_INCLUDES), xkb_context_unref),
       keymap_(nullptr, xkb_keymap_unref) {
   if (!display_) return;

@@ -11,6 +11,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "platform/x11/x11_connection.h"
+
 namespace vistaro::x11 {
 
 // Where a keysym sits on the keyboard: the key, and whether Shift reaches its level.
@@ -25,13 +27,13 @@ struct KeyPosition {
 // are what the desktop offers as input sources. Uses the connection of its owner.
 class X11Keymap {
  public:
-  // Without a display (null) it knows no keys.
-  explicit X11Keymap(::Display* display);
+  // Without a connection (null) it knows no keys; once its server is lost it asks no more.
+  explicit X11Keymap(const Connection* connection);
   ~X11Keymap();
   X11Keymap(const X11Keymap&) = delete;
   X11Keymap& operator=(const X11Keymap&) = delete;
 
-  bool valid() const { return deviceID_ >= 0; }
+  bool valid() const { return deviceID_ >= 0 && live(connection_); }
   // Forgets the keymap when the server reports a new keyboard (another layout set).
   void refreshIfChanged();
   // Keys in `ignored` are left out: they are ours to rebind.
@@ -48,6 +50,7 @@ class X11Keymap {
   xkb_keymap* keymap();
   const LevelMap& levelsOf(uint32_t group);
 
+  const Connection* connection_;
   ::Display* display_;
   int deviceID_ = -1;
   int xkbEventBase_ = 0;

@@ -21,11 +21,11 @@ bool hasXTest(::Display* display) {
 }  // namespace
 
 X11Pointer::X11Pointer(const std::string& displayName) : connection_(Connection::open(displayName)) {
-  usable_ = connection_ && hasXTest(connection_->get());
+  hasXTest_ = connection_ && hasXTest(connection_->get());
 }
 
 std::optional<Rect> X11Pointer::boundsOf(DisplayID id) {
-  if (!connection_) return std::nullopt;
+  if (!live(connection_.get())) return std::nullopt;
   for (const Monitor& monitor : listMonitors(connection_->get())) {
     if (monitor.id == id) return monitor.bounds;
   }
@@ -33,7 +33,7 @@ std::optional<Rect> X11Pointer::boundsOf(DisplayID id) {
 }
 
 void X11Pointer::post(const PointerEvent& event) {
-  if (!usable_) return;
+  if (!usable()) return;
   ::Display* d = connection_->get();
   unsigned button = event.button == PointerButton::right ? Button3 : Button1;
   switch (event.type) {

@@ -18,8 +18,8 @@ class X11Pointer final : public PointerEventSink {
  public:
   explicit X11Pointer(const std::string& displayName = {});
 
-  // Trusted to inject: the server is there and offers XTest.
-  bool usable() const { return usable_; }
+  // Trusted to inject: the server is there and offers XTest. False for good once the server is lost.
+  bool usable() const { return hasXTest_ && live(connection_.get()); }
   // The RandR monitor's bounds, by the monitor IDs the capturer uses.
   std::optional<Rect> boundsOf(DisplayID id);
 
@@ -33,7 +33,7 @@ class X11Pointer final : public PointerEventSink {
   void clickWheel(int64_t clicks, unsigned positiveButton, unsigned negativeButton);
 
   std::unique_ptr<Connection> connection_;
-  bool usable_ = false;
+  bool hasXTest_ = false;
   WheelAccumulator vertical_;
   WheelAccumulator horizontal_;
 };

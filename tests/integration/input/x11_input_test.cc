@@ -7,12 +7,10 @@
 #include <sstream>
 
 #include "core/asio_executor.h"
-#include "core/manual_executor.h"
 #include "input/key_injector.h"
 #include "input/pointer_injector.h"
 #include "integration/input/recorder_process.h"
 #include "platform/x11/x11_clipboard.h"
-#include "platform/x11/x11_desktop_input.h"
 #include "platform/x11/x11_input_sources.h"
 #include "platform/x11/x11_keyboard.h"
 #include "platform/x11/x11_monitors.h"
@@ -254,32 +252,6 @@ TEST_F(X11KeyboardTest, ClipboardTakenDuringThePasteIsLeftAlone) {
   copyWithXclip("copied meanwhile");
   std::this_thread::sleep_for(std::chrono::milliseconds(1300));
   EXPECT_EQ(readClipboard(), "copied meanwhile");
-}
-
-TEST(X11InputWithoutServer, ALostServerMakesInjectionDoNothingInsteadOfEndingTheHost) {
-  ManualExecutor main;
-  XvfbServer server{320, 200};
-  x11::X11DesktopInput desktop{main, CmdModifier::ctrl, server.name()};
-  HubInput input = desktop.hubInput();
-  ASSERT_TRUE(input.isInputTrusted());
-  server.kill();
-  InputMessage click;
-  click.displayID = x11::monitorID("screen");
-  input.injectPointerInput(click);
-  input.enqueueKey(KeyMessage{.text = "é" + std::string(100, 'x'), .backspaces = 3, .key = std::nullopt, .modifiers = {}});
-  input.enqueueKey(KeyMessage{.text = "ü", .backspaces = std::nullopt, .key = std::nullopt, .modifiers = {}});
-  main.advance(std::chrono::seconds(10));
-  EXPECT_EQ(main.pendingCount(), 0u);
-}
-
-TEST(X11InputWithoutServer, NoDisplayMeansNotTrusted) {
-  ManualExecutor main;
-  x11::X11DesktopInput desktop{main, CmdModifier::ctrl, ":4095"};
-  HubInput input = desktop.hubInput();
-  EXPECT_FALSE(input.isInputTrusted());
-  EXPECT_FALSE(input.injectPointerInput(InputMessage{}));
-  input.enqueueKey(KeyMessage{.text = "a", .backspaces = std::nullopt, .key = std::nullopt, .modifiers = {}});
-  main.advance(std::chrono::seconds(10));
 }
 
 }  // namespace
