@@ -191,7 +191,7 @@ TEST_F(X11CaptureTest, KillingTheServerEndsTheStreamThroughOnStop) {
   server.kill();
   {
     std::unique_lock lock(mutex);
-    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(5), [&] { return !stops.empty(); }));
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(15), [&] { return !stops.empty(); }));
     ASSERT_TRUE(stops[0].has_value());
     EXPECT_EQ(stops[0]->code, CaptureError::Code::platform);
   }
