@@ -40,7 +40,7 @@ class Words {
 };
 
 bool isCommandWord(const std::string& word) {
-  return word == "click" || word == "scroll" || word == "type" || word == "key";
+  return word == "click" || word == "scroll" || word == "type" || word == "key" || word == "watch";
 }
 
 }  // namespace
@@ -55,7 +55,7 @@ size_t findInputCommand(const std::vector<std::string>& arguments) {
 }
 
 std::optional<InputCommand> parseInputCommand(const std::vector<std::string>& arguments, std::string& error) {
-  if (arguments.empty() || !isCommandWord(arguments[0])) {
+  if (arguments.empty() || !isCommandWord(arguments[0]) || arguments[0] == "watch") {
     error = "unknown command";
     return std::nullopt;
   }

@@ -20,7 +20,7 @@ struct InputCommand {
   bool displayGiven = false;
 };
 
-// Where the command starts among the arguments (arguments.size() when there is none).
+// Where the command (an input command or watch) starts among the arguments (arguments.size() when there is none).
 size_t findInputCommand(const std::vector<std::string>& arguments);
 // Absent, with the reason in error, when the command does not parse.
 std::optional<InputCommand> parseInputCommand(const std::vector<std::string>& arguments, std::string& error);

@@ -1,11 +1,13 @@
 // vistaro-client: connects to a host, says hello and prints every message that comes back, one per line;
-// with an input command it sends that once welcomed and leaves.
+// with an input command it sends that once welcomed and leaves; with watch it pulls frames and keeps the layers.
 #include <asio/signal_set.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 
 #include "client/client_connection.h"
 #include "client/command_line.h"
+#include "client/frame_watcher.h"
 #include "client/input_command.h"
 #include "client/message_printer.h"
 
@@ -22,15 +24,24 @@ int main(int argc, char** argv) {
   std::string error;
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   const size_t commandAt = findInputCommand(arguments);
-  const std::optional<ClientOptions> options =
+  std::optional<ClientOptions> options =
       parseCommandLine(std::vector<std::string>(arguments.begin(), arguments.begin() + commandAt), error);
   std::optional<InputCommand> command;
+  std::optional<WatchCommand> watch;
   if (options && commandAt < arguments.size()) {
-    command = parseInputCommand(std::vector<std::string>(arguments.begin() + commandAt, arguments.end()), error);
+    const std::vector<std::string> words(arguments.begin() + commandAt, arguments.end());
+    if (words[0] == "watch") {
+      watch = parseWatchCommand(words, error);
+    } else {
+      command = parseInputCommand(words, error);
+    }
   }
-  if (!options || (commandAt < arguments.size() && !command)) {
-    std::cerr << "vistaro-client: " << error << "\n" << kUsage << kInputUsage;
+  if (!options || (commandAt < arguments.size() && !command && !watch)) {
+    std::cerr << "vistaro-client: " << error << "\n" << kUsage << kInputUsage << kWatchUsage;
     return kBadUsage;
+  }
+  if (watch && watch->patch && std::ranges::find(options->features, "patch") == options->features.end()) {
+    options->features.push_back("patch");
   }
 
   AsioExecutor executor("vistaro-client", AsioExecutor::Thread::caller);
@@ -40,8 +51,14 @@ int main(int argc, char** argv) {
     std::cout << line << std::endl;  // flushed per line: scripts read it as it comes
   };
   connection->onHelloSent = [&] { std::cerr << "connected to " << options->host << ":" << options->port << "\n"; };
+  std::optional<FrameWatcher> watcher;
+  if (watch) {
+    watcher.emplace(
+        executor, *watch, [&](const RequestMessage& request) { connection->request(request); }, print);
+  }
   connection->onWelcome = [&](const WelcomeMessage& message) {
     print(describeWelcome(message));
+    if (watcher) watcher->start();
     if (!command) return;
     if (command->pointer) {
       if (!command->displayGiven) command->pointer->displayID = message.current;
@@ -53,7 +70,11 @@ int main(int argc, char** argv) {
     executor.postAfter(std::chrono::milliseconds(500), [&] { connection->close(); });
   };
   connection->onFocus = [&](const FocusMessage& message) { print(describeFocus(message)); };
-  connection->onFrame = [&](const Bytes& body) { print(describeFrame(body)); };
+  connection->onFrame = [&](const Bytes& body) {
+    if (!watcher) return print(describeFrame(body));
+    watcher->onFrame(body);
+    if (watcher->finished()) connection->close();
+  };
   connection->onUnexpected = [&](MessageType type, const Bytes& body) { print(describeUnexpected(type, body)); };
   connection->onError = [&](const ErrorMessage& message) {
     print(describeError(message));
@@ -75,5 +96,9 @@ int main(int argc, char** argv) {
   });
   connection->start();
   executor.run();
+  if (watcher && !watcher->writeLayers()) {
+    std::cerr << "could not write the layers\n";
+    if (exitCode == kClosed) exitCode = kConnectionFailed;
+  }
   return exitCode;
 }
