@@ -6,8 +6,12 @@
 
 namespace vistaro::testing {
 
-LiveHub::LiveHub(ServiceAdvertiser& advertiser, const std::string& pin) {
-  hub_ = StreamHub::create({queue_, encodeQueue_, encoder_, mainQueue_, listeners_, advertiser, HubInput{}});
+LiveHub::LiveHub(ServiceAdvertiser& advertiser, const std::string& pin) { start(advertiser, fakeEncoder_, pin); }
+
+LiveHub::LiveHub(ServiceAdvertiser& advertiser, LayerEncoder& encoder) { start(advertiser, encoder, "123456"); }
+
+void LiveHub::start(ServiceAdvertiser& advertiser, LayerEncoder& encoder, const std::string& pin) {
+  hub_ = StreamHub::create({queue_, encodeQueue_, encoder, mainQueue_, listeners_, advertiser, HubInput{}});
   hub_->onListenerState = [this](std::string status, std::optional<uint16_t> port) {
     listenerStates.put({std::move(status), port});
   };

@@ -21,6 +21,8 @@ class LiveHub {
   using ListenerState = std::pair<std::string, std::optional<uint16_t>>;
 
   explicit LiveHub(ServiceAdvertiser& advertiser, const std::string& pin = "123456");
+  // Frames made by this encoder (used on the encode queue only) instead of stand-in bytes.
+  LiveHub(ServiceAdvertiser& advertiser, LayerEncoder& encoder);
   ~LiveHub();
 
   StreamHub& operator*() { return *hub_; }
@@ -32,10 +34,12 @@ class LiveHub {
   Mailbox<std::vector<std::string>> names;
 
  private:
+  void start(ServiceAdvertiser& advertiser, LayerEncoder& encoder, const std::string& pin);
+
   AsioExecutor queue_{"velmora.hub"};
   AsioExecutor encodeQueue_{"velmora.encode"};
   AsioExecutor mainQueue_{"main"};
-  FakeLayerEncoder encoder_;
+  FakeLayerEncoder fakeEncoder_;
   TlsListenerFactory listeners_{queue_};
   std::shared_ptr<StreamHub> hub_;
 };
