@@ -2,20 +2,9 @@
 
 #include <utility>
 
+#include "integration/hub/run_on.h"
+
 namespace vistaro::testing {
-namespace {
-
-template <typename Work>
-void runOn(AsioExecutor& executor, Work work) {
-  std::promise<void> done;
-  executor.post([&] {
-    work();
-    done.set_value();
-  });
-  done.get_future().wait();
-}
-
-}  // namespace
 
 FrameClient::FrameClient(uint16_t port, bool patch) {
   client::ClientOptions options;

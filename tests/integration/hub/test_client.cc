@@ -1,24 +1,10 @@
 #include "integration/hub/test_client.h"
 
-#include <future>
-
+#include "integration/hub/run_on.h"
 #include "server/tls_stream.h"
 #include "server/transport_parameters.h"
 
 namespace vistaro::testing {
-namespace {
-
-template <typename Work>
-void runOn(AsioExecutor& executor, Work work) {
-  std::promise<void> done;
-  executor.post([&] {
-    work();
-    done.set_value();
-  });
-  done.get_future().wait();
-}
-
-}  // namespace
 
 TestClient::TestClient(const std::string& host, uint16_t port, const std::string& pin) {
   runOn(executor_, [&] {
