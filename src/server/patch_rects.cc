@@ -26,21 +26,67 @@ bool mergeFirstNeighbours(std::vector<Rect>& rects) {
   return false;
 }
 
-void mergeLeastWastefulPair(std::vector<Rect>& rects) {
-  size_t bestI = 0, bestJ = 1;
-  double bestWaste = INFINITY;
-  for (size_t i = 0; i < rects.size(); ++i) {
-    for (size_t j = i + 1; j < rects.size(); ++j) {
-      const double waste = rects[i].unionWith(rects[j]).area() - rects[i].area() - rects[j].area();
-      if (waste < bestWaste) {
-        bestWaste = waste;
-        bestI = i;
-        bestJ = j;
+double waste(const Rect& a, const Rect& b) { return a.unionWith(b).area() - a.area() - b.area(); }
+
+// Merges the pair of least waste (the first such pair in list order) until at
+// most kMaxPatches remain. Dirty lists of hundreds of scattered tiles reach
+// this, for every client on every frame, so instead of rescanning all pairs
+// per merge each rectangle keeps its best partner further down the list, and
+// only the rows a merge touched are looked at again.
+void mergeLeastWastefulPairs(std::vector<Rect>& rects) {
+  const size_t n = rects.size();
+  std::vector<bool> live(n, true);
+  std::vector<size_t> best(n, n);
+  std::vector<double> bestWaste(n, INFINITY);
+  const auto rescan = [&](size_t i) {
+    best[i] = n;
+    bestWaste[i] = INFINITY;
+    for (size_t j = i + 1; j < n; ++j) {
+      if (!live[j]) continue;
+      if (const double w = waste(rects[i], rects[j]); w < bestWaste[i]) {
+        bestWaste[i] = w;
+        best[i] = j;
       }
     }
+  };
+  for (size_t i = 0; i < n; ++i) rescan(i);
+
+  for (size_t remaining = n; remaining > kMaxPatches; --remaining) {
+    size_t i = n;
+    double least = INFINITY;
+    for (size_t k = 0; k < n; ++k) {
+      if (live[k] && bestWaste[k] < least) {
+        least = bestWaste[k];
+        i = k;
+      }
+    }
+    if (i == n) {  // no finite waste anywhere: the first two, as a full scan would pick
+      i = static_cast<size_t>(std::find(live.begin(), live.end(), true) - live.begin());
+      best[i] = static_cast<size_t>(std::find(live.begin() + static_cast<std::ptrdiff_t>(i) + 1, live.end(), true) -
+                                    live.begin());
+    }
+    const size_t j = best[i];
+    rects[i] = rects[i].unionWith(rects[j]);
+    live[j] = false;
+    for (size_t k = 0; k < n; ++k) {
+      if (!live[k] || k == i) continue;
+      if (best[k] == i || best[k] == j) {
+        rescan(k);
+      } else if (k < i) {
+        const double w = waste(rects[k], rects[i]);
+        if (w < bestWaste[k] || (w == bestWaste[k] && i < best[k])) {
+          bestWaste[k] = w;
+          best[k] = i;
+        }
+      }
+    }
+    rescan(i);
   }
-  rects[bestI] = rects[bestI].unionWith(rects[bestJ]);
-  rects.erase(rects.begin() + static_cast<std::ptrdiff_t>(bestJ));
+  size_t kept = 0;
+  for (size_t k = 0; k < n; ++k) {
+    if (live[k]) rects[kept++] = rects[k];
+  }
+  rects.resize(kept);
 }
 
 }  // namespace
@@ -69,7 +115,7 @@ std::vector<Rect> patchRects(const std::vector<Rect>& dirty, const Rect& region,
 std::vector<Rect> mergeRects(std::vector<Rect> rects) {
   while (rects.size() > 1 && mergeFirstNeighbours(rects)) {
   }
-  while (rects.size() > kMaxPatches) mergeLeastWastefulPair(rects);
+  if (rects.size() > kMaxPatches) mergeLeastWastefulPairs(rects);
   return rects;
 }
 

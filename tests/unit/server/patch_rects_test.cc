@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <random>
+
 #include "server/patch_rects.h"
 
 namespace vistaro {
@@ -48,6 +51,58 @@ TEST(MergeRects, LeastWastefulPairGoesFirst) {
   auto merged = mergeRects(rects);
   ASSERT_EQ(merged.size(), 8u);
   EXPECT_EQ(merged[7], (Rect{7000, 0, 10, 50}));
+}
+
+// mergeRects as plainly as it can be written: every merge rescans every pair.
+std::vector<Rect> plainMergeRects(std::vector<Rect> rects) {
+  for (bool merged = true; merged && rects.size() > 1;) {
+    merged = false;
+    for (size_t i = 0; i < rects.size() && !merged; ++i) {
+      for (size_t j = i + 1; j < rects.size() && !merged; ++j) {
+        if (rects[i].insetBy(-16, -16).intersection(rects[j])) {
+          rects[i] = rects[i].unionWith(rects[j]);
+          rects.erase(rects.begin() + static_cast<std::ptrdiff_t>(j));
+          merged = true;
+        }
+      }
+    }
+  }
+  while (rects.size() > 8) {
+    size_t bestI = 0, bestJ = 1;
+    double bestWaste = INFINITY;
+    for (size_t i = 0; i < rects.size(); ++i) {
+      for (size_t j = i + 1; j < rects.size(); ++j) {
+        const double waste = rects[i].unionWith(rects[j]).area() - rects[i].area() - rects[j].area();
+        if (waste < bestWaste) {
+          bestWaste = waste;
+          bestI = i;
+          bestJ = j;
+        }
+      }
+    }
+    rects[bestI] = rects[bestI].unionWith(rects[bestJ]);
+    rects.erase(rects.begin() + static_cast<std::ptrdiff_t>(bestJ));
+  }
+  return rects;
+}
+
+TEST(MergeRects, SameResultAsMergingOnePairScanAtATime) {
+  std::mt19937 random(5);
+  for (int round = 0; round < 300; ++round) {
+    // Tiles on a coarse grid give many equal wastes, so the tie rule is exercised too.
+    const bool grid = round % 2 == 0;
+    const int count = 9 + static_cast<int>(random() % 150);
+    std::vector<Rect> rects;
+    for (int n = 0; n < count; ++n) {
+      if (grid) {
+        rects.push_back({double(random() % 23) * 128, double(random() % 15) * 128, 64, 64});
+      } else {
+        rects.push_back({double(random() % 2800), double(random() % 1750), double(1 + random() % 80),
+                         double(1 + random() % 50)});
+      }
+    }
+    ASSERT_EQ(mergeRects(rects), plainMergeRects(rects)) << "round " << round;
+  }
 }
 
 TEST(Coverage, SumsAreasOverOutput) {

@@ -1,0 +1,118 @@
+// Frames fanned out to 1, 4 and 16 clients over loopback TLS, three kinds of change on a 2880 × 1800 screen;
+// and mergeRects on dirty lists far larger than the hub ever lets them grow unmerged.
+#include <benchmark/benchmark.h>
+#include <time.h>
+
+#include <cstring>
+#include <map>
+
+#include "bench/fanout/fanout_rig.h"
+#include "fakes/capture/test_images.h"
+#include "server/patch_rects.h"
+
+namespace vistaro::bench {
+namespace {
+
+constexpr int kWidth = 2880, kHeight = 1800;
+
+double processCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
+std::shared_ptr<PixelBuffer> copyOf(const PixelBuffer& frame) {
+  auto copy = PixelBuffer::allocate(frame.width(), frame.height());
+  std::memcpy(copy->mutableData(), frame.data(), frame.bytesPerRow() * frame.height());
+  return copy;
+}
+
+// Two frames to alternate between, and the change from either to the other.
+struct ChangePattern {
+  SharedPixels frames[2];
+  std::optional<std::vector<Rect>> changes;
+};
+
+ChangePattern typing() {
+  auto a = testing::desktopLikeFrame(kWidth, kHeight, 1);
+  auto b = copyOf(*a);
+  const Rect line{600, 700, 420, 36};
+  for (int y = int(line.y); y < int(line.maxY()); ++y) {
+    for (int x = int(line.x); x < int(line.maxX()); ++x) {
+      if ((x / 3 + y / 5) % 3 == 0) std::memset(b->mutableRow(y) + x * 4, 0x10, 3);
+    }
+  }
+  return {{a, b}, std::vector<Rect>{line}};
+}
+
+ChangePattern scrolling() {
+  auto a = testing::desktopLikeFrame(kWidth, kHeight, 2);
+  auto b = copyOf(*a);
+  const Rect pane{1000, 300, 1400, 1200};
+  for (int y = int(pane.y); y < int(pane.maxY()) - 40; ++y) {
+    std::memcpy(b->mutableRow(y) + int(pane.x) * 4, a->row(y + 40) + int(pane.x) * 4, size_t(pane.width) * 4);
+  }
+  return {{a, b}, std::vector<Rect>{pane}};
+}
+
+ChangePattern fullScreen() {
+  return {{testing::desktopLikeFrame(kWidth, kHeight, 3), testing::desktopLikeFrame(kWidth, kHeight, 4)},
+          std::nullopt};
+}
+
+const ChangePattern& pattern(int64_t kind) {
+  static const std::map<int64_t, ChangePattern> patterns{{0, typing()}, {1, scrolling()}, {2, fullScreen()}};
+  return patterns.at(kind);
+}
+
+void BM_Fanout(benchmark::State& state) {
+  const ChangePattern& change = pattern(state.range(0));
+  const int clients = int(state.range(1));
+  FanoutRig rig(clients);
+  rig.deliver(change.frames[0], std::nullopt);  // everyone holds whole layers first
+  const uint64_t bytesBefore = rig.bytesReceived();
+  const double cpuBefore = processCpuSeconds();
+  int next = 1;
+  for (auto _ : state) {
+    rig.deliver(change.frames[next], change.changes);
+    next ^= 1;
+  }
+  const double delivered = double(state.iterations()) * clients;
+  state.counters["frames/s/client"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["cpu_ms/frame"] = (processCpuSeconds() - cpuBefore) * 1e3 / delivered;
+  state.counters["bytes/frame"] = double(rig.bytesReceived() - bytesBefore) / delivered;
+  state.SetLabel(std::array{"typing", "scrolling", "full screen"}[state.range(0)]);
+}
+BENCHMARK(BM_Fanout)->ArgsProduct({{0, 1, 2}, {1, 4, 16}})->UseRealTime()->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0);
+
+// Changed 64 × 64 tiles with a tile's gap between them: too far apart to join as neighbours, so the
+// least-waste phase merges hundreds of them down to eight.
+std::vector<Rect> scatteredTiles() {
+  std::vector<Rect> tiles;
+  for (int y = 0; y + 64 <= kHeight; y += 128) {
+    for (int x = 0; x + 64 <= kWidth; x += 128) tiles.push_back({double(x), double(y), 64, 64});
+  }
+  return tiles;
+}
+
+// Every other tile of the screen: corners touch, so all of them join as neighbours.
+std::vector<Rect> checkerboard() {
+  std::vector<Rect> tiles;
+  for (int y = 0; y < kHeight; y += 64) {
+    for (int x = (y / 64 % 2) * 64; x < kWidth; x += 128) tiles.push_back({double(x), double(y), 64, 64});
+  }
+  return tiles;
+}
+
+void BM_MergeRects(benchmark::State& state) {
+  const auto tiles = state.range(0) ? checkerboard() : scatteredTiles();
+  for (auto _ : state) benchmark::DoNotOptimize(mergeRects(tiles));
+  state.SetLabel(std::to_string(tiles.size()) + (state.range(0) ? " checkerboard tiles" : " scattered tiles"));
+}
+BENCHMARK(BM_MergeRects)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace vistaro::bench
+
+BENCHMARK_MAIN();
