@@ -1,19 +1,11 @@
 #include "bench/fanout/fanout_rig.h"
 
-#include <future>
+#include "integration/hub/run_on.h"
 
 namespace vistaro::bench {
 namespace {
 
-template <typename Work>
-void runOn(Executor& executor, Work work) {
-  std::promise<void> done;
-  executor.post([&] {
-    work();
-    done.set_value();
-  });
-  done.get_future().wait();
-}
+using testing::runOn;
 
 // A phone zoomed into a different part of the screen for each client.
 RequestMessage requestOf(int client) {
