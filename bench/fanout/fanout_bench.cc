@@ -3,7 +3,9 @@
 #include <benchmark/benchmark.h>
 #include <time.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <map>
 
 #include "bench/fanout/fanout_rig.h"
@@ -112,7 +114,38 @@ void BM_MergeRects(benchmark::State& state) {
 }
 BENCHMARK(BM_MergeRects)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
+// Ends the run with each fan-out's CPU per delivered frame over the single client's for the same change.
+class CpuRatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.run_name.function_name != "BM_Fanout" || !run.counters.count("cpu_ms/frame")) continue;
+      const std::string& args = run.run_name.args;  // "pattern/clients"
+      const size_t slash = args.find('/');
+      cpuPerFrame_[{run.report_label, std::stoi(args.substr(slash + 1))}] = run.counters.at("cpu_ms/frame");
+    }
+  }
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    std::printf("\n%-12s %8s %16s %10s\n", "change", "clients", "cpu_ms/frame", "ratio");
+    for (const auto& [key, cpu] : cpuPerFrame_) {
+      const auto single = cpuPerFrame_.find({key.first, 1});
+      if (single == cpuPerFrame_.end()) continue;
+      std::printf("%-12s %8d %16.3f %10.2f\n", key.first.c_str(), key.second, cpu, cpu / single->second);
+    }
+  }
+
+ private:
+  std::map<std::pair<std::string, int>, double> cpuPerFrame_;
+};
+
 }  // namespace
 }  // namespace vistaro::bench
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  vistaro::bench::CpuRatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+}
