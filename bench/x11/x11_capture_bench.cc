@@ -5,8 +5,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <future>
 #include <thread>
 
@@ -14,6 +12,7 @@
 #include "platform/x11/shm_frame_pool.h"
 #include "platform/x11/x11_capture_source.h"
 #include "platform/x11/x11_connection.h"
+#include "support/process_cpu.h"
 #include "support/xvfb_server.h"
 
 // After the others: Xlib defines None and Bool as macros.
@@ -82,19 +81,6 @@ void paintContinuously(const std::string& name, std::atomic<bool>& stop) {
   XFreeGC(display, gc);
 }
 
-// User plus system time of another process (the X server does the copying of a grab).
-double processCpuSeconds(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  std::getline(stat, line);
-  std::istringstream fields(line.substr(line.rfind(')') + 2));
-  std::string skip;
-  for (int i = 0; i < 11; ++i) fields >> skip;  // state … cmajflt
-  double user = 0, system = 0;
-  fields >> user >> system;
-  return (user + system) / double(sysconf(_SC_CLK_TCK));
-}
-
 double threadCpuSeconds(clockid_t clock) {
   timespec now{};
   clock_gettime(clock, &now);
@@ -139,12 +125,12 @@ class RunningCapture {
   void measure(benchmark::State& state, Seconds period) {
     int framesBefore = frames_;
     double cpuBefore = threadCpuSeconds(clock_);
-    double serverBefore = processCpuSeconds(server().pid());
+    double serverBefore = testing::processCpuSeconds(server().pid());
     auto begin = Clock::now();
     std::this_thread::sleep_for(period);
     double wall = Seconds(Clock::now() - begin).count();
     double cpu = threadCpuSeconds(clock_) - cpuBefore;
-    double serverCpu = processCpuSeconds(server().pid()) - serverBefore;
+    double serverCpu = testing::processCpuSeconds(server().pid()) - serverBefore;
     int count = frames_ - framesBefore;
     state.counters["fps"] = count / wall;
     state.counters["cpu_percent"] = 100 * cpu / wall;

@@ -36,7 +36,7 @@ PipedProcess::PipedProcess(const std::vector<std::string>& argv) {
     throw std::runtime_error("cannot start " + argv[0]);
   }
   // A peer that exits early must not take the test down with SIGPIPE.
-  signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGPIPE, SIG_IGN);
 }
 
 PipedProcess::~PipedProcess() {
@@ -78,8 +78,19 @@ bool PipedProcess::collect(std::chrono::milliseconds timeout, const std::functio
   return true;
 }
 
-bool PipedProcess::waitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
-  return collect(timeout, [&] { return output_.find(text) != std::string::npos; });
+bool PipedProcess::waitForOutput(const std::string& text, std::chrono::milliseconds timeout, size_t from) {
+  return collect(timeout, [&] { return output_.find(text, from) != std::string::npos; });
+}
+
+const std::string& PipedProcess::currentOutput() {
+  pollfd poller{outputFd_, POLLIN, 0};
+  while (outputFd_ >= 0 && poll(&poller, 1, 0) > 0) {
+    char buffer[4096];
+    const ssize_t n = read(outputFd_, buffer, sizeof buffer);
+    if (n <= 0) break;
+    output_.append(buffer, static_cast<size_t>(n));
+  }
+  return output_;
 }
 
 int PipedProcess::waitForExit(std::chrono::milliseconds timeout) {
@@ -94,6 +105,10 @@ int PipedProcess::waitForExit(std::chrono::milliseconds timeout) {
   pid_ = -1;
   exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return exitStatus_;
+}
+
+void PipedProcess::signal(int number) {
+  if (pid_ >= 0) ::kill(pid_, number);
 }
 
 void PipedProcess::kill() {

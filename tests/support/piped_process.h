@@ -20,12 +20,16 @@ class PipedProcess {
 
   void write(const std::string& bytes);
   void closeInput();
-  // Collects output until it contains the text or the time is up.
-  bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout);
+  // Collects output until it contains the text at or after position `from`, or the time is up.
+  bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout, size_t from = 0);
   // Collects output until the program ends; its exit status, or -1 after the timeout.
   int waitForExit(std::chrono::milliseconds timeout);
   const std::string& output() const { return output_; }
+  // The output so far, with whatever has arrived unread.
+  const std::string& currentOutput();
   void kill();
+  void signal(int number);
+  pid_t pid() const { return pid_; }
 
  private:
   bool collect(std::chrono::milliseconds timeout, const std::function<bool()>& done);
