@@ -34,7 +34,7 @@ std::string connectLines(const std::string& hostName, const ControllerState& sta
   if (addresses.empty()) addresses.push_back("127.0.0.1");
   std::string lines = fmt::format("{}: PIN {}, port {}, addresses {}\n", hostName, state.pin, *state.port,
                                   join(addresses, ", "));
-  lines += fmt::format("watch it with: vistaro-client --host {} --port {} --pin {}\n", addresses.front(),
+  lines += fmt::format("watch it with: vistaro-client --host {} --port {} --pin {} watch\n", addresses.front(),
                        *state.port, state.pin);
   return lines;
 }
