@@ -142,13 +142,6 @@ TEST_F(ScreenCapturerTest, AStopNobodyAskedForIsReportedOnce) {
   EXPECT_EQ(std::count(source.calls.begin(), source.calls.end(), "stop"), 0);
 }
 
-TEST_F(ScreenCapturerTest, StopWithNothingRunningCompletesWithoutTouchingThePlatform) {
-  enqueue(capturer.stop(), "stop");
-  main.runUntilIdle();
-  EXPECT_EQ(results, Calls({"stop: ok"}));
-  EXPECT_TRUE(source.calls.empty());
-}
-
 TEST_F(ScreenCapturerTest, UpdateFilterOnlyActsOnARunningStreamWhoseDisplayStillExists) {
   enqueue(capturer.updateFilter(), "idle");
   main.runUntilIdle();
