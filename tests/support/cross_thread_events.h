@@ -6,23 +6,21 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <future>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "core/asio_executor.h"
+#include "core/executor.h"
 
 namespace vistaro::testing {
 
-inline void runOn(AsioExecutor& executor, const std::function<void()>& work) {
-  std::promise<void> done;
-  executor.post([&] {
-    work();
-    done.set_value();
-  });
-  done.get_future().wait();
+template <typename Work>
+auto runOn(Executor& executor, Work work) {
+  std::packaged_task<decltype(work())()> task(std::move(work));
+  auto result = task.get_future();
+  executor.post([&task] { task(); });
+  return result.get();
 }
 
 class CrossThreadEvents {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <future>
+#include "support/cross_thread_events.h"
 
 namespace vistaro::testing {
 
@@ -23,12 +23,7 @@ void LiveHub::start(ServiceAdvertiser& advertiser, LayerEncoder& encoder, const 
 
 LiveHub::~LiveHub() {
   // The hub and its connections end on their own queue.
-  std::promise<void> done;
-  queue_.post([&] {
-    hub_.reset();
-    done.set_value();
-  });
-  done.get_future().wait();
+  runOn(queue_, [this] { hub_.reset(); });
 }
 
 uint16_t LiveHub::nextListeningPort() {

@@ -1,8 +1,8 @@
 #include "integration/hub/test_client.h"
 
-#include "integration/hub/run_on.h"
 #include "server/tls_stream.h"
 #include "server/transport_parameters.h"
+#include "support/cross_thread_events.h"
 
 namespace vistaro::testing {
 

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <future>
 
 #include "core/asio_executor.h"
 #include "fakes/fake_layer_encoder.h"
@@ -13,6 +12,7 @@
 #include "platform/x11/x11_monitors.h"
 #include "server/stream_hub.h"
 #include "server/tls_listener_factory.h"
+#include "support/cross_thread_events.h"
 #include "support/xvfb_server.h"
 
 namespace vistaro::testing {
@@ -33,17 +33,8 @@ class ClientInputTest : public ::testing::Test {
   }
   ~ClientInputTest() override {
     // Each part ends on the queue it lives on.
-    std::promise<void> hubGone, desktopGone;
-    queue.post([&] {
-      hub.reset();
-      hubGone.set_value();
-    });
-    hubGone.get_future().wait();
-    mainQueue.post([&] {
-      desktop.reset();
-      desktopGone.set_value();
-    });
-    desktopGone.get_future().wait();
+    runOn(queue, [this] { hub.reset(); });
+    runOn(mainQueue, [this] { desktop.reset(); });
   }
   int client(const std::string& command) {
     std::string line = "timeout 5 " VISTARO_BINARY_DIR "/client/vistaro-client --host 127.0.0.1 --port " +

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <future>
 #include <thread>
 #include <sstream>
 
@@ -15,22 +14,15 @@
 #include "platform/x11/x11_keyboard.h"
 #include "platform/x11/x11_monitors.h"
 #include "platform/x11/x11_pointer.h"
+#include "support/cross_thread_events.h"
 #include "support/xvfb_server.h"
 
 namespace vistaro {
 namespace {
 
 using testing::RecorderProcess;
+using testing::runOn;
 using testing::XvfbServer;
-
-// Runs the work on the executor and waits for it.
-template <typename Fn>
-auto runOn(Executor& executor, Fn fn) {
-  std::packaged_task<decltype(fn())()> task(std::move(fn));
-  auto result = task.get_future();
-  executor.post([&task] { task(); });
-  return result.get();
-}
 
 struct KeyEvent {
   uint32_t keysym = 0;
@@ -108,7 +100,6 @@ class X11KeyboardTest : public ::testing::Test {
       keyboard = std::make_unique<x11::X11Keyboard>(main, server.name());
       sources = std::make_unique<x11::X11InputSources>(keyboard->keymap());
       injector = std::make_unique<KeyInjector>(main, *keyboard, clipboard, *sources, CmdModifier::ctrl);
-      return 0;
     });
   }
   ~X11KeyboardTest() override {
@@ -116,7 +107,6 @@ class X11KeyboardTest : public ::testing::Test {
       injector.reset();
       sources.reset();
       keyboard.reset();
-      return 0;
     });
   }
   void enqueue(KeyMessage message) {
@@ -201,7 +191,6 @@ TEST_F(X11KeyboardTest, XkbGroupsAreInputSourcesAndOnlyLatinOnesAreAsciiCapable)
     current = sources->current();
     EXPECT_TRUE(current && current->id == 1 && current->asciiCapable == true);
     EXPECT_FALSE(sources->select(2));
-    return 0;
   });
   // Under the Russian group the text arrives all the same, after a switch to the Latin one.
   runOn(main, [this] { return sources->select(0); });

@@ -87,18 +87,24 @@ class CaptureFixture : public ::testing::Test {
       changed.notify_all();
     };
   }
-  ~CaptureFixture() override { runOperation([this] { return capturer.stop(); }); }
+  ~CaptureFixture() override { runOperation(capturer, [this] { return capturer.stop(); }); }
 
   // Runs an operation through the chain on the main executor and waits for its result.
-  std::optional<CaptureError> runOperation(std::function<ScreenCapturer::Operation()> make) {
+  std::optional<CaptureError> runOperation(ScreenCapturer& on, std::function<ScreenCapturer::Operation()> make) {
     std::promise<std::optional<CaptureError>> result;
     main.post([&] {
-      capturer.enqueue(make(), [&](std::optional<CaptureError> error) { result.set_value(std::move(error)); });
+      on.enqueue(make(), [&](std::optional<CaptureError> error) { result.set_value(std::move(error)); });
     });
     return result.get_future().get();
   }
   std::optional<CaptureError> start(DisplayID id) {
-    return runOperation([this, id] { return capturer.start(id); });
+    return runOperation(capturer, [this, id] { return capturer.start(id); });
+  }
+  // The first stop nobody asked for, if one comes in time.
+  std::optional<std::optional<CaptureError>> waitForStop(Seconds timeout) {
+    std::unique_lock lock(mutex);
+    if (!changed.wait_for(lock, timeout, [&] { return !stops.empty(); })) return std::nullopt;
+    return stops[0];
   }
 
   ScreenCapturer::DisplayListing listDisplays() {

@@ -180,32 +180,24 @@ TEST_F(X11CaptureTest, RemovingTheCapturedMonitorEndsTheStreamThroughOnStop) {
   splitScreen();
   startAndSettle(monitorID("right"));
   ASSERT_EQ(server.run({"xrandr", "--delmonitor", "right"}), 0);
-  std::unique_lock lock(mutex);
-  ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(5), [&] { return !stops.empty(); }));
-  ASSERT_TRUE(stops[0].has_value());
-  EXPECT_EQ(stops[0]->description, "ディスプレイの構成が変わりました");
+  const auto stop = waitForStop(Seconds(5));
+  ASSERT_TRUE(stop && *stop);
+  EXPECT_EQ((*stop)->description, "ディスプレイの構成が変わりました");
 }
 
 TEST_F(X11CaptureTest, KillingTheServerEndsTheStreamThroughOnStop) {
   startAndSettle(0);
   server.kill();
-  {
-    std::unique_lock lock(mutex);
-    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(15), [&] { return !stops.empty(); }));
-    ASSERT_TRUE(stops[0].has_value());
-    EXPECT_EQ(stops[0]->code, CaptureError::Code::platform);
-  }
+  const auto stop = waitForStop(Seconds(15));
+  ASSERT_TRUE(stop && *stop);
+  EXPECT_EQ((*stop)->code, CaptureError::Code::platform);
 }
 
 TEST_F(X11CaptureTest, ADisplayThatCannotBeOpenedIsTheMissingPermission) {
   // Far above the numbers -displayfd hands out, so no test's server answers there.
   X11CaptureSource nowhere(main, capture, ":64999");
   ScreenCapturer refused(main, nowhere);
-  std::promise<std::optional<CaptureError>> result;
-  main.post([&] {
-    refused.enqueue(refused.start(0), [&](std::optional<CaptureError> error) { result.set_value(error); });
-  });
-  auto error = result.get_future().get();
+  const auto error = runOperation(refused, [&] { return refused.start(0); });
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code, CaptureError::Code::noPermission);
   EXPECT_EQ(error->description, "画面収録の許可が必要です");
