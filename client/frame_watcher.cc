@@ -20,6 +20,8 @@ FrameWatcher::FrameWatcher(const Executor& clock, WatchCommand command, SendRequ
     : clock_(clock), command_(std::move(command)), send_(std::move(send)), print_(std::move(print)) {}
 
 void FrameWatcher::start() {
+  if (started_) return;
+  started_ = true;
   for (int i = 0; i < kCredits; ++i) requestOne();
 }
 

@@ -20,7 +20,8 @@ class FrameWatcher {
 
   FrameWatcher(const Executor& clock, WatchCommand command, SendRequest send, Print print);
 
-  // Once welcomed.
+  // Once welcomed. Later welcomes (a host sends one whenever its displays change) open no more requests:
+  // the host keeps at most two credits, and the ones beyond would be lost.
   void start();
   // A frame body from the host: applied to the layers, one line printed, the next request sent.
   void onFrame(const Bytes& body);
@@ -41,6 +42,7 @@ class FrameWatcher {
   Print print_;
   LayerImages layers_;
   std::deque<TimePoint> requestTimes_;  // outstanding requests, oldest first
+  bool started_ = false;
   int64_t requested_ = 0;
   int64_t received_ = 0;
 };

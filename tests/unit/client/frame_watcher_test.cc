@@ -65,6 +65,7 @@ TEST(FrameWatcherTest, KeepsTwoRequestsOpenAndStopsAtTheFrameCount) {
       clock, command, [&](const RequestMessage&) { ++requests; },
       [&](const std::string& line) { lines.push_back(line); });
   watcher.start();
+  watcher.start();  // welcomed again
   EXPECT_EQ(requests, 2);
 
   clock.advance(std::chrono::milliseconds(15));
