@@ -1,6 +1,6 @@
 #include "bench/fanout/fanout_rig.h"
 
-#include "integration/hub/run_on.h"
+#include "support/cross_thread_events.h"
 
 namespace vistaro::bench {
 namespace {

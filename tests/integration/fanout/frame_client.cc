@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "integration/hub/run_on.h"
+#include "support/cross_thread_events.h"
 
 namespace vistaro::testing {
 
