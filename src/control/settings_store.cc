@@ -26,20 +26,94 @@ std::filesystem::path SettingsStore::defaultFile() {
   return base / "vistaro-host" / "settings.json";
 }
 
-void SettingsStore::load() {
-  std::ifstream in(file_, std::ios::binary);
-  if (!in) return;  // no file yet: every key has its default
-  std::stringstream text;
-  text << in.rdbuf();
-  json parsed = json::parse(text.str(), nullptr, /*allow_exceptions=*/false);
-  if (!parsed.is_discarded() && parsed.is_object()) {
-    values_ = std::move(parsed);
-    return;
-  }
-  // Keep the user's file for inspection instead of overwriting it with defaults.
+namespace {
+
+// Far more than the host's own keys need; a file beyond either limit is not the host's.
+constexpr std::uintmax_t kMaxFileBytes = 1 << 20;
+constexpr int kMaxDepth = 32;
+
+// Walks the text without building anything, so that a file nested deeper than any of ours
+// never reaches the (recursive) parts of the JSON library.
+class DepthCheck final : public json::json_sax_t {
+ public:
+  bool null() override { return true; }
+  bool boolean(bool) override { return true; }
+  bool number_integer(number_integer_t) override { return true; }
+  bool number_unsigned(number_unsigned_t) override { return true; }
+  bool number_float(number_float_t, const string_t&) override { return true; }
+  bool string(string_t&) override { return true; }
+  bool binary(binary_t&) override { return true; }
+  bool start_object(std::size_t) override { return ++depth_ <= kMaxDepth; }
+  bool key(string_t&) override { return true; }
+  bool end_object() override { return --depth_, true; }
+  bool start_array(std::size_t) override { return ++depth_ <= kMaxDepth; }
+  bool end_array() override { return --depth_, true; }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+
+ private:
+  int depth_ = 0;
+};
+
+std::optional<json> parseSettings(const std::string& text) {
+  DepthCheck check;
+  if (!json::sax_parse(text, &check)) return std::nullopt;
+  json parsed = json::parse(text, nullptr, /*allow_exceptions=*/false);
+  if (parsed.is_discarded() || !parsed.is_object()) return std::nullopt;
+  return parsed;
+}
+
+// The host's own keys and the JSON type each must have; anything else is kept as it is.
+bool hasExpectedType(const std::string& key, const json& value) {
+  if (key == "pin" || key == "relayRoom" || key == "directID" || key == "cmdModifier") return value.is_string();
+  if (key == "displayID") return value.is_number_integer();
+  if (key == "headlessSavedBrightness") return value.is_object();
+  if (key == "windowFramesBeforeFit") return !value.is_null();
+  return true;
+}
+
+std::filesystem::path asidePath(const std::filesystem::path& file) {
   const auto stamp = std::chrono::duration_cast<std::chrono::seconds>(
                          std::chrono::system_clock::now().time_since_epoch()).count();
-  const std::filesystem::path aside = file_.string() + ".corrupt-" + std::to_string(stamp);
+  return file.string() + ".corrupt-" + std::to_string(stamp);
+}
+
+}  // namespace
+
+void SettingsStore::load() {
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(file_, error);
+  if (error) return;  // no file yet: every key has its default
+  std::optional<json> parsed;
+  if (size <= kMaxFileBytes) {
+    std::ifstream in(file_, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    parsed = parseSettings(text.str());
+  }
+  if (!parsed) return setAside();
+  values_ = std::move(*parsed);
+
+  std::vector<std::string> wrong;
+  for (const auto& [key, value] : values_.items()) {
+    if (!hasExpectedType(key, value)) wrong.push_back(key);
+  }
+  if (wrong.empty()) return;
+  // The user's value is kept in a copy before the default takes its place.
+  const std::filesystem::path aside = asidePath(file_);
+  std::filesystem::copy_file(file_, aside, error);
+  std::string keys;
+  for (const std::string& key : wrong) {
+    keys += (keys.empty() ? "\"" : ", \"") + key + "\"";
+    values_.erase(key);
+  }
+  loadProblem_ = "settings file " + file_.string() + ": " + keys + " had the wrong type and " +
+                 (error ? "could not be copied aside (" + error.message() + ")" : "was kept in " + aside.string()) +
+                 "; using the defaults for them";
+}
+
+void SettingsStore::setAside() {
+  // Keep the user's file for inspection instead of overwriting it with defaults.
+  const std::filesystem::path aside = asidePath(file_);
   std::error_code error;
   std::filesystem::rename(file_, aside, error);
   loadProblem_ = error ? "settings file " + file_.string() + " is unreadable and could not be moved aside: " +
@@ -111,9 +185,17 @@ std::optional<std::string> SettingsStore::remove(const char* key) {
   return write();
 }
 
+// One key per line for whoever reads it, each value compact: values written by someone else
+// come back no larger than they were, however deeply they nest.
 std::optional<std::string> SettingsStore::write() {
   if (file_.empty()) return "settings are not saved: the settings file could not be moved aside";
-  return writeFileAtomically(file_, values_.dump(2, ' ', false, json::error_handler_t::replace) + "\n");
+  std::string text = "{";
+  for (const auto& [key, value] : values_.items()) {
+    text += text.size() == 1 ? "\n  " : ",\n  ";
+    text += json(key).dump() + ": " + value.dump(-1, ' ', false, json::error_handler_t::replace);
+  }
+  text += values_.empty() ? "}\n" : "\n}\n";
+  return writeFileAtomically(file_, text);
 }
 
 }  // namespace vistaro

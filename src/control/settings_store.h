@@ -48,6 +48,7 @@ class SettingsStore {
   std::optional<std::string> remove(const char* key);
   std::optional<std::string> write();
   void load();
+  void setAside();
 
   std::filesystem::path file_;
   nlohmann::json values_ = nlohmann::json::object();

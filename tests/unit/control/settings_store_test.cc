@@ -73,10 +73,28 @@ TEST_F(SettingsStoreTest, DisplayIDsThatCannotNameADisplayAreAbsent) {
     writeRaw(std::string("{\"displayID\": ") + stored + "}");
     EXPECT_FALSE(SettingsStore(file_).displayID()) << stored;
   }
-  writeRaw("{\"displayID\": 0, \"pin\": 123456}");
-  SettingsStore store(file_);
-  EXPECT_EQ(store.displayID(), 0u);
-  EXPECT_FALSE(store.pin());  // wrong type reads as absent
+}
+
+TEST_F(SettingsStoreTest, KnownKeyOfTheWrongTypeIsReportedAndKeptInACopy) {
+  for (const char* pin : {"123456", "null", "[1, 2]"}) {
+    SCOPED_TRACE(pin);
+    fs::remove_all(dir_);
+    writeRaw(std::string("{\"displayID\": 0, \"pin\": ") + pin + "}");
+    SettingsStore store(file_);
+    EXPECT_EQ(store.displayID(), 0u);
+    EXPECT_FALSE(store.pin());
+    ASSERT_TRUE(store.loadProblem());
+    EXPECT_NE(store.loadProblem()->find("\"pin\""), std::string::npos);
+    const auto names = filesBeside();
+    ASSERT_EQ(names.size(), 2u);
+    const fs::path copy = file_.parent_path() / (names[0] == "settings.json" ? names[1] : names[0]);
+    std::ifstream in(copy);
+    EXPECT_NE(std::string(std::istreambuf_iterator<char>(in), {}).find(pin), std::string::npos);
+    // The new PIN replaces the bad one; the copy stays.
+    ASSERT_FALSE(store.setPin("654321"));
+    EXPECT_EQ(SettingsStore(file_).pin(), "654321");
+    EXPECT_FALSE(SettingsStore(file_).loadProblem());
+  }
 }
 
 TEST_F(SettingsStoreTest, CorruptFileIsKeptAsideAndReportedOnce) {
@@ -125,11 +143,36 @@ TEST_F(SettingsStoreTest, InterruptedWriteLeavesTheOldFileWhole) {
   EXPECT_NE(original.st_ino, replaced.st_ino) << "written in place, not replaced";
 }
 
-TEST_F(SettingsStoreTest, UnknownKeysOfTheUserArePreserved) {
-  writeRaw("{\"theirs\": [1, 2, 3]}");
-  SettingsStore store(file_);
-  ASSERT_FALSE(store.setPin("123456"));
-  EXPECT_NE(readRaw().find("theirs"), std::string::npos);
+TEST_F(SettingsStoreTest, FilesTooDeepOrTooLargeAreKeptAsideLikeCorruptOnes) {
+  // 100,000 levels would take a recursive reader (or writer) down.
+  const std::string deep = "{\"pin\": \"1\", \"x\": " + std::string(100'000, '[') + std::string(100'000, ']') + "}";
+  const std::string large = "{\"pin\": \"1\", \"x\": \"" + std::string(2 << 20, 'a') + "\"}";
+  for (const std::string* text : {&deep, &large}) {
+    fs::remove_all(dir_);
+    writeRaw(*text);
+    SettingsStore store(file_);
+    EXPECT_TRUE(store.loadProblem());
+    EXPECT_FALSE(store.pin());
+    ASSERT_EQ(filesBeside().size(), 1u);
+    EXPECT_EQ(filesBeside()[0].string().rfind("settings.json.corrupt-", 0), 0u);
+  }
+}
+
+TEST_F(SettingsStoreTest, UnknownKeysOfTheUserArePreservedWithoutGrowing) {
+  // 30 levels of nesting: within the limit, and a pretty printer would indent the deepest 30 times over.
+  std::string theirs;
+  for (int i = 0; i < 15; ++i) theirs += R"({"a":[1,2,)";
+  theirs += "3";
+  for (int i = 0; i < 15; ++i) theirs += "]}";
+  writeRaw(R"({"theirs":)" + theirs + "}");
+  for (int restart = 0; restart < 3; ++restart) {
+    SettingsStore store(file_);
+    ASSERT_FALSE(store.loadProblem());
+    ASSERT_FALSE(store.setPin("123456"));
+  }
+  const std::string written = readRaw();
+  EXPECT_NE(written.find(theirs), std::string::npos);
+  EXPECT_LT(written.size(), theirs.size() + 64);
 }
 
 }  // namespace
