@@ -18,9 +18,7 @@ void ClientConnection::start() {
   connection_->onReady = [weak] {
     auto self = weak.lock();
     if (!self) return;
-    HelloMessage hello{self->options_.pin, self->options_.name, self->options_.version, std::nullopt};
-    if (!self->options_.features.empty()) hello.features = self->options_.features;
-    self->send(MessageType::hello, hello);
+    self->hello();
     if (self->onHelloSent) self->onHelloSent();
   };
   connection_->onMessage = [weak](MessageType type, Bytes body) {
@@ -30,6 +28,12 @@ void ClientConnection::start() {
     if (auto self = weak.lock(); self && self->onClose) self->onClose(error);
   };
   connection_->start();
+}
+
+void ClientConnection::hello() {
+  HelloMessage hello{options_.pin, options_.name, options_.version, std::nullopt};
+  if (!options_.features.empty()) hello.features = options_.features;
+  send(MessageType::hello, hello);
 }
 
 void ClientConnection::close() {

@@ -44,6 +44,8 @@ class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
   void close();
   bool closed() const { return !connection_ || connection_->closed(); }
 
+  // Sent by itself once the session is up; again, the host judges it anew.
+  void hello();
   void request(const RequestMessage& message);
   void selectDisplay(DisplayID id);
   void input(const InputMessage& message);

@@ -17,12 +17,26 @@ std::string join(const std::vector<std::string>& items, const char* separator) {
   return joined;
 }
 
+// Quoted, so that a name cannot pass for another field of the line.
+std::string clientList(const std::vector<std::string>& names) {
+  if (names.empty()) return "none";
+  std::vector<std::string> shown;
+  for (size_t i = 0; i < names.size() && i < HeadlessConsole::kNamesShown; ++i) shown.push_back('"' + names[i] + '"');
+  std::string list = join(shown, ", ");
+  if (names.size() > shown.size()) list += fmt::format(" and {} more", names.size() - shown.size());
+  return list;
+}
+
 std::string statusLine(const ControllerState& state) {
   std::string line = state.listenerStatus;
   if (state.port) line += fmt::format(" :{}", *state.port);
   line += fmt::format(" | PIN {}", state.pin);
-  line += " | clients: " + (state.clientNames.empty() ? std::string("none") : join(state.clientNames, ", "));
+  line += " | clients: " + clientList(state.clientNames);
   line += state.capturing ? " | capturing" : " | idle";
+  if (state.failedPinAttempts > 0) {
+    line += fmt::format(" | {} failed PIN attempts, the latest from {}", state.failedPinAttempts,
+                        state.failedPinAddress);
+  }
   if (!state.hasInputPermission) line += " | input cannot be injected";
   if (state.lastError) line += " | last error: " + *state.lastError;
   return line;
@@ -57,7 +71,16 @@ std::string HeadlessConsole::render(const ControllerState& state) {
 }
 
 void HeadlessConsole::show(const ControllerState& state) {
-  const std::string output = render(state);
+  latest_ = state;
+  const TimePoint now = main_.now();
+  if (!lastPrint_ || now - *lastPrint_ >= kMinInterval) return print();
+  deferred_.schedule(main_, *lastPrint_ + kMinInterval - now, [this] { print(); });
+}
+
+void HeadlessConsole::print() {
+  deferred_.cancel();
+  lastPrint_ = main_.now();
+  const std::string output = render(latest_);
   if (output.empty()) return;
   std::fputs(output.c_str(), out_);
   std::fflush(out_);

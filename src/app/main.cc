@@ -10,6 +10,7 @@
 #include "app/headless_console.h"
 #include "app/host.h"
 #include "core/l10n.h"
+#include "platform/linux/process_limits.h"
 
 namespace {
 
@@ -43,6 +44,7 @@ int main(int argc, char** argv) {
 
   vistaro::initLocalization(localeDirectory());
   std::signal(SIGPIPE, SIG_IGN);
+  vistaro::raiseOpenFileLimit();
 
   vistaro::AsioExecutor main("vistaro-host", vistaro::AsioExecutor::Thread::caller);
   asio::signal_set signals(main.context(), SIGINT, SIGTERM, SIGHUP);
@@ -54,7 +56,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<vistaro::HeadlessConsole> console;
   main.post([&] {
     host = std::make_unique<vistaro::Host>(main, options);
-    console = std::make_unique<vistaro::HeadlessConsole>(host->controller().hostName(), stdout);
+    console = std::make_unique<vistaro::HeadlessConsole>(main, host->controller().hostName(), stdout);
     console->show(host->controller().state().current());
     host->controller().state().observe([&console](const vistaro::ControllerState& state) { console->show(state); });
   });

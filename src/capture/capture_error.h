@@ -9,6 +9,7 @@ struct CaptureError {
   enum class Code {
     noDisplay,     // nothing can be captured
     noPermission,  // the session refuses us (on X11: the display cannot be opened)
+    displayLost,   // the display server went away; it may come back
     platform,      // anything else the platform reports
   };
   Code code = Code::platform;
@@ -16,6 +17,7 @@ struct CaptureError {
 
   static CaptureError noDisplay();
   static CaptureError noPermission();
+  static CaptureError displayLost();
   static CaptureError platform(std::string description) { return {Code::platform, std::move(description)}; }
 
   bool operator==(const CaptureError&) const = default;

@@ -12,7 +12,7 @@ namespace vistaro {
 // What the controller publishes for the panel and the console.
 struct ControllerState {
   std::string pin;
-  std::vector<std::string> clientNames;
+  std::vector<std::string> clientNames;  // as they may be shown: see displayableText
   std::vector<DisplayInfo> displays;
   DisplayID selectedDisplayID = 0;
   bool hasPermission = false;
@@ -21,6 +21,9 @@ struct ControllerState {
   std::optional<uint16_t> port;
   bool capturing = false;
   std::optional<std::string> lastError;
+  // Failed PIN attempts since start: someone may be guessing; a new PIN ends it.
+  uint64_t failedPinAttempts = 0;
+  std::string failedPinAddress;  // the latest one's
   bool powerSaving = false;
   bool fitting = false;
 

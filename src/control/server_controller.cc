@@ -2,6 +2,9 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
+#include "core/display_text.h"
 #include "core/l10n.h"
 #include "core/log.h"
 
@@ -24,6 +27,11 @@ ServerController::ServerController(Dependencies d)
       }()) {
   hostName_ = platform_.hostName();
   if (hostName_.empty()) hostName_ = "Mac";
+}
+
+ServerController::~ServerController() {
+  // A selection still waiting for its write is not lost with the process.
+  if (unsavedDisplayID_) writeDisplayID();
 }
 
 void ServerController::start() {
@@ -59,6 +67,11 @@ void ServerController::start() {
       });
     });
   };
+  callbacks.authFailures = [hop](uint64_t count, std::string lastAddress) {
+    hop([count, lastAddress = std::move(lastAddress)](ServerController& self) mutable {
+      self.authFailures(count, std::move(lastAddress));
+    });
+  };
   hub_.setCallbacks(std::move(callbacks));
 
   // The frame path holds the detector and the hub, never the controller.
@@ -86,12 +99,29 @@ void ServerController::storePin(const std::string& pin) { report(settings_.setPi
 void ServerController::regeneratePin() {
   const std::string pin = newPin();
   storePin(pin);
-  state_.update([&](ControllerState& s) { s.pin = pin; });
+  // The attempts so far were against the old PIN.
+  failuresBeforeNewPin_ = failuresSeen_;
+  state_.update([&](ControllerState& s) {
+    s.pin = pin;
+    s.failedPinAttempts = 0;
+    s.failedPinAddress.clear();
+  });
   hub_.setPin(pin);
+}
+
+void ServerController::authFailures(uint64_t count, std::string lastAddress) {
+  failuresSeen_ = count;
+  if (count <= failuresBeforeNewPin_) return;
+  state_.update([&](ControllerState& s) {
+    s.failedPinAttempts = count - failuresBeforeNewPin_;
+    s.failedPinAddress = std::move(lastAddress);
+  });
 }
 
 void ServerController::clientsChanged(std::vector<std::string> names) {
   const bool want = !names.empty();
+  // Names are the clients' own words: never shown as they came.
+  for (std::string& name : names) name = displayableText(name);
   state_.update([&](ControllerState& s) { s.clientNames = std::move(names); });
   if (want == wantCapture_) return;
   wantCapture_ = want;
@@ -103,39 +133,74 @@ void ServerController::clientsChanged(std::vector<std::string> names) {
 }
 
 void ServerController::startCaptureTask() {
+  if (startInFlight_) {
+    startAgain_ = true;
+    return;
+  }
+  startInFlight_ = true;
+  startAgain_ = false;
+  restartWork_.cancel();
   const uint64_t task = ++captureTask_;
   const DisplayID display = state_.current().selectedDisplayID;
-  capturer_.enqueue(capturer_.start(display), [this, weak = weak_from_this(), task](std::optional<CaptureError> error) {
+  capturer_.enqueue(capturer_.start(display), [this, weak = weak_from_this(), task, display](
+                                                  std::optional<CaptureError> error) {
     auto self = weak.lock();
-    if (!self || task != captureTask_) return;
-    if (!error) {
-      if (!wantCapture_) {
-        capturer_.enqueue(capturer_.stop());
-        return;
-      }
-      const DisplayID streamed = capturer_.displayID();
-      state_.update([&](ControllerState& s) {
-        s.capturing = true;
-        s.lastError.reset();
-        s.hasPermission = true;
-        s.selectedDisplayID = streamed;  // the capturer falls back when the display has gone
-      });
-      refreshDisplays();
+    if (!self) return;
+    startInFlight_ = false;
+    // Asked for again meanwhile: a start that is already out of date is not worth reporting.
+    if (std::exchange(startAgain_, false) && wantCapture_ &&
+        (task != captureTask_ || display != state_.current().selectedDisplayID)) {
+      startCaptureTask();
       return;
     }
-    const bool permitted = platform_.hasScreenCapturePermission();
-    const std::string text = !permitted ? localized("画面収録の許可が必要です") : error->description;
+    if (task != captureTask_) return;
+    if (error) return captureFailed(*error);
+    if (!wantCapture_) {
+      capturer_.enqueue(capturer_.stop());
+      return;
+    }
+    const DisplayID streamed = capturer_.displayID();
+    nextDisplayLostRetry_ = kRetryWhileDisplayLost;
+    broadcastCaptureError_.reset();
     state_.update([&](ControllerState& s) {
-      s.capturing = false;
-      s.hasPermission = permitted;
-      s.lastError = text;
+      s.capturing = true;
+      s.lastError.reset();
+      s.hasPermission = true;
+      s.selectedDisplayID = streamed;  // the capturer falls back when the display has gone
     });
-    hub_.broadcastError("capture", text.empty() ? localized("キャプチャに失敗しました") : text);
+    refreshDisplays();
+  });
+}
+
+void ServerController::captureFailed(const CaptureError& error) {
+  const bool lost = error.code == CaptureError::Code::displayLost;
+  // A lost display server is not a missing permission; it is tried again until it is back.
+  const bool permitted = lost || platform_.hasScreenCapturePermission();
+  const std::string text = !permitted ? localized("画面収録の許可が必要です") : error.description;
+  state_.update([&](ControllerState& s) {
+    s.capturing = false;
+    s.hasPermission = permitted;
+    s.lastError = text;
+  });
+  const std::string broadcast = text.empty() ? localized("キャプチャに失敗しました") : text;
+  if (!lost) return hub_.broadcastError("capture", broadcast);
+  // Retries while the server is away tell the clients once, not every few seconds.
+  if (broadcast != broadcastCaptureError_) hub_.broadcastError("capture", broadcast);
+  broadcastCaptureError_ = broadcast;
+  retryCaptureLater(nextDisplayLostRetry_);
+  nextDisplayLostRetry_ = std::min(nextDisplayLostRetry_ * 2, kLongestRetryWhileDisplayLost);
+}
+
+void ServerController::retryCaptureLater(Duration delay) {
+  restartWork_.schedule(main_, delay, [weak = weak_from_this()] {
+    auto self = weak.lock();
+    if (self && self->wantCapture_ && !self->state_.current().capturing) self->startCaptureTask();
   });
 }
 
 void ServerController::stopCaptureTask() {
   ++captureTask_;
+  restartWork_.cancel();
   capturer_.enqueue(capturer_.stop(), [weak = weak_from_this()](std::optional<CaptureError>) {
     auto self = weak.lock();
     if (!self) return;
@@ -149,11 +214,9 @@ void ServerController::streamStopped(std::optional<CaptureError> error) {
     s.capturing = false;
     if (wantCapture_) s.lastError = error ? std::optional(error->description) : std::nullopt;
   });
-  if (!wantCapture_) return;
-  restartWork_.schedule(main_, kRestartAfterSystemStop, [weak = weak_from_this()] {
-    auto self = weak.lock();
-    if (self && self->wantCapture_ && !self->state_.current().capturing) self->startCaptureTask();
-  });
+  // What the stream showed last is no longer the desktop: nobody new is served it as live.
+  hub_.clearLatest();
+  if (wantCapture_) retryCaptureLater(kRestartAfterSystemStop);
 }
 
 void ServerController::refreshDisplays() {
@@ -182,8 +245,14 @@ void ServerController::updateWelcome() {
 }
 
 void ServerController::selectDisplay(DisplayID display) {
-  if (display == state_.current().selectedDisplayID) return;
-  if (!state_.current().fitting) report(settings_.setDisplayID(display));
+  const ControllerState& current = state_.current();
+  if (display == current.selectedDisplayID) return;
+  // A display nobody can see is no choice: the capturer would fall back and the next such
+  // request would look like a change again.
+  const bool known = std::any_of(current.displays.begin(), current.displays.end(),
+                                 [&](const DisplayInfo& d) { return d.id == display; });
+  if (!current.displays.empty() && !known) return;
+  if (!current.fitting) storeDisplayID(display);
   state_.update([&](ControllerState& s) { s.selectedDisplayID = display; });
   hub_.clearLatest();
   if (wantCapture_) {
@@ -191,6 +260,22 @@ void ServerController::selectDisplay(DisplayID display) {
   } else {
     updateWelcome();
   }
+}
+
+void ServerController::storeDisplayID(DisplayID display) {
+  unsavedDisplayID_ = display;
+  const TimePoint now = main_.now();
+  if (!lastDisplayIDWrite_ || now - *lastDisplayIDWrite_ >= kDisplaySettingInterval) return writeDisplayID();
+  displayIDWrite_.schedule(main_, *lastDisplayIDWrite_ + kDisplaySettingInterval - now, [weak = weak_from_this()] {
+    if (auto self = weak.lock()) self->writeDisplayID();
+  });
+}
+
+void ServerController::writeDisplayID() {
+  if (!unsavedDisplayID_) return;
+  displayIDWrite_.cancel();
+  report(settings_.setDisplayID(*std::exchange(unsavedDisplayID_, std::nullopt)));
+  lastDisplayIDWrite_ = main_.now();
 }
 
 void ServerController::inputPermissionMissing() {

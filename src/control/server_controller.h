@@ -20,6 +20,11 @@ namespace vistaro {
 class ServerController : public std::enable_shared_from_this<ServerController> {
  public:
   static constexpr Duration kRestartAfterSystemStop = std::chrono::seconds(2);
+  // While the display server is away, capture is tried again after this, doubling up to the longest.
+  static constexpr Duration kRetryWhileDisplayLost = std::chrono::seconds(2);
+  static constexpr Duration kLongestRetryWhileDisplayLost = std::chrono::seconds(30);
+  // A client switching displays in a loop rewrites the settings file at most this often.
+  static constexpr Duration kDisplaySettingInterval = std::chrono::seconds(1);
 
   struct Dependencies {
     Executor& main;
@@ -31,6 +36,7 @@ class ServerController : public std::enable_shared_from_this<ServerController> {
 
   // Builds, wires and starts everything; call on the main executor.
   static std::shared_ptr<ServerController> create(Dependencies dependencies);
+  ~ServerController();
   ServerController(const ServerController&) = delete;
   ServerController& operator=(const ServerController&) = delete;
 
@@ -50,6 +56,11 @@ class ServerController : public std::enable_shared_from_this<ServerController> {
   void clientsChanged(std::vector<std::string> names);
   void inputPermissionMissing();
   void startCaptureTask();
+  void captureFailed(const CaptureError& error);
+  void retryCaptureLater(Duration delay);
+  void storeDisplayID(DisplayID display);
+  void writeDisplayID();
+  void authFailures(uint64_t count, std::string lastAddress);
   void stopCaptureTask();
   void streamStopped(std::optional<CaptureError> error);
   void refreshDisplays();
@@ -67,7 +78,17 @@ class ServerController : public std::enable_shared_from_this<ServerController> {
   bool wantCapture_ = false;
   // A capture task is cancelled by starting the next one: only the newest one's result counts.
   uint64_t captureTask_ = 0;
+  // One start at a time: starts asked for meanwhile become one more once it is done.
+  bool startInFlight_ = false;
+  bool startAgain_ = false;
   DelayedWork restartWork_;
+  Duration nextDisplayLostRetry_ = kRetryWhileDisplayLost;
+  std::optional<std::string> broadcastCaptureError_;  // clients have been told this already
+  std::optional<DisplayID> unsavedDisplayID_;
+  std::optional<TimePoint> lastDisplayIDWrite_;
+  DelayedWork displayIDWrite_;
+  uint64_t failuresBeforeNewPin_ = 0;
+  uint64_t failuresSeen_ = 0;
   bool didPromptInput_ = false;
   std::shared_ptr<ChangeDetector> detector_ = std::make_shared<ChangeDetector>();
 };

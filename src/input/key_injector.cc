@@ -40,14 +40,29 @@ Executor::Task KeyInjector::guarded(Fn fn) {
   };
 }
 
-void KeyInjector::enqueue(KeyMessage message) {
-  bool mergeable = message.text && message.backspaces.value_or(0) == 0 && !pending_.empty() && pending_.back().text;
+bool KeyInjector::enqueue(uint64_t client, KeyMessage message) {
+  const size_t textBytes = message.text ? message.text->size() : 0;
+  bool mergeable = message.text && message.backspaces.value_or(0) == 0 && !pending_.empty() &&
+                   pending_.back().client == client && pending_.back().message.text;
+  if (pendingTextBytes_ + textBytes > kMaxQueuedTextBytes || (!mergeable && pending_.size() >= kMaxQueuedMessages)) {
+    return false;
+  }
+  pendingTextBytes_ += textBytes;
   if (mergeable) {
-    *pending_.back().text += *message.text;
+    *pending_.back().message.text += *message.text;
   } else {
-    pending_.push_back(std::move(message));
+    pending_.push_back({client, std::move(message)});
   }
   if (!processing_) processNext();
+  return true;
+}
+
+void KeyInjector::dropClient(uint64_t client) {
+  std::erase_if(pending_, [&](const Queued& queued) {
+    if (queued.client != client) return false;
+    pendingTextBytes_ -= queued.message.text ? queued.message.text->size() : 0;
+    return true;
+  });
 }
 
 void KeyInjector::processNext() {
@@ -56,9 +71,11 @@ void KeyInjector::processNext() {
     return;
   }
   processing_ = true;
-  KeyMessage message = std::move(pending_.front());
+  Queued next = std::move(pending_.front());
   pending_.pop_front();
-  Duration pause = handle(message);
+  pendingTextBytes_ -= next.message.text ? next.message.text->size() : 0;
+  current_ = next.client;
+  Duration pause = handle(next.message);
   nextStep_ = main_.postAfter(pause, guarded([this] { processNext(); }));
 }
 
@@ -85,7 +102,9 @@ Duration KeyInjector::handleText(const KeyMessage& message) {
   bool switchAllowed = !lastSourceSwitch_ || main_.now() - *lastSourceSwitch_ > kMinSourceSwitchInterval;
   if (switchAllowed && switchToAsciiCapableSource()) {
     // The deletions are done; the text comes round again under the new source.
-    pending_.push_front(KeyMessage{.text = message.text, .backspaces = 0, .key = std::nullopt, .modifiers = message.modifiers});
+    pending_.push_front(
+        {current_, KeyMessage{.text = message.text, .backspaces = 0, .key = std::nullopt, .modifiers = message.modifiers}});
+    pendingTextBytes_ += message.text->size();
     return kPauseAfterSourceSwitch;
   }
   pasteText(*message.text);

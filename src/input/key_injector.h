@@ -24,7 +24,10 @@ class KeyInjector {
   KeyInjector(const KeyInjector&) = delete;
   KeyInjector& operator=(const KeyInjector&) = delete;
 
-  void enqueue(KeyMessage message);
+  // Queues one client's message; false (and nothing queued) when the queue is full.
+  bool enqueue(uint64_t client, KeyMessage message);
+  // The client has gone: what it queued and was not typed yet is dropped.
+  void dropClient(uint64_t client);
 
   // Until then the physical-input check ignores input: an injected Control+arrow can move
   // the pointer-visible desktop and look like someone at the machine.
@@ -32,8 +35,15 @@ class KeyInjector {
 
   static constexpr int kMaxBackspaces = 500;
   static constexpr size_t kPasteThresholdGraphemes = 80;
+  // A few seconds of typing; more is a client that sends faster than any desktop types.
+  static constexpr size_t kMaxQueuedMessages = 256;
+  static constexpr size_t kMaxQueuedTextBytes = 1 << 20;
 
  private:
+  struct Queued {
+    uint64_t client = 0;
+    KeyMessage message;
+  };
   void processNext();
   Duration handle(const KeyMessage& message);
   Duration handleText(const KeyMessage& message);
@@ -51,7 +61,9 @@ class KeyInjector {
   InputSources& sources_;
   CmdModifier cmdModifier_;
 
-  std::deque<KeyMessage> pending_;
+  std::deque<Queued> pending_;
+  size_t pendingTextBytes_ = 0;
+  uint64_t current_ = 0;  // whose message is being entered
   bool processing_ = false;
   TimePoint graceUntil_{};
   std::optional<TimePoint> lastSourceSwitch_;

@@ -7,7 +7,8 @@ HubInput makeHubInput(PointerInjector& pointer, KeyInjector& keys) {
   input.injectPointerInput = [&pointer](const InputMessage& message) { return pointer.injectPointerInput(message); };
   input.displayPoint = [&pointer](const InputMessage& message) { return pointer.displayPoint(message); };
   input.isInputTrusted = [&pointer] { return pointer.isTrusted(); };
-  input.enqueueKey = [&keys](const KeyMessage& message) { keys.enqueue(message); };
+  input.enqueueKey = [&keys](uint64_t client, const KeyMessage& message) { return keys.enqueue(client, message); };
+  input.dropKeys = [&keys](uint64_t client) { keys.dropClient(client); };
   return input;
 }
 

@@ -59,7 +59,7 @@ void FramedConnection::readPrefix() {
     if (prefix.size() != kPrefixSize) return self->close(std::nullopt);
 
     const uint32_t length = readBigEndian32(prefix);
-    if (length == 0 || length > kMaxLength) return self->close(std::nullopt);
+    if (length == 0 || length > self->maxLength_) return self->close(std::nullopt);
     const std::optional<MessageType> type = messageTypeFromCode(prefix[4]);
     if (!type) return self->close(std::nullopt);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -31,6 +32,9 @@ class FramedConnection : public std::enable_shared_from_this<FramedConnection> {
   CloseHandler onClose;
 
   void start();
+  // Longer messages end the connection (kMaxLength at most): before a peer has proved who
+  // it is, it has no business sending more than a hello.
+  void limitLength(uint32_t maxLength) { maxLength_ = std::min(maxLength, kMaxLength); }
   void send(MessageType type, const Bytes& body, SendCompletion completion = {});
   void close(std::optional<std::error_code> error = std::nullopt);
   bool closed() const { return closed_; }
@@ -48,6 +52,7 @@ class FramedConnection : public std::enable_shared_from_this<FramedConnection> {
   std::shared_ptr<ByteStream> stream_;
   Executor& executor_;
   bool closed_ = false;
+  uint32_t maxLength_ = kMaxLength;
 };
 
 }  // namespace vistaro

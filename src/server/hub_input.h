@@ -18,8 +18,11 @@ struct HubInput {
   std::function<std::optional<Point>(const InputMessage&)> displayPoint;
   // The accessibility-trust query, asked before a key message is handed on.
   std::function<bool()> isInputTrusted;
-  // Types the key message; the hub runs it on the main executor and does not wait.
-  std::function<void(const KeyMessage&)> enqueueKey;
+  // Queues the client's key message for typing; false when the queue is full. The hub runs
+  // it on the main executor and does not wait.
+  std::function<bool(uint64_t client, const KeyMessage&)> enqueueKey;
+  // The client has gone: what it queued and was not typed yet is dropped. On the main executor.
+  std::function<void(uint64_t client)> dropKeys;
   // Checks the focused element after a click at the point; answers on any thread.
   std::function<void(Point, std::function<void(bool editable)>)> checkFocusAfterClick;
 };

@@ -11,6 +11,7 @@
 
 #include "core/executor.h"
 #include "core/geometry.h"
+#include "server/auth_throttle.h"
 #include "server/frame_plan.h"
 #include "server/frame_job.h"
 #include "server/framed_connection.h"
@@ -31,12 +32,29 @@ class StreamHub : public std::enable_shared_from_this<StreamHub> {
   static constexpr Duration kListenerRetryDelay = std::chrono::seconds(3);
   static constexpr Duration kAuthDeadline = std::chrono::seconds(10);
   static constexpr Duration kPinErrorDelay = std::chrono::seconds(1);
+  // Before its hello is accepted a client may send nothing longer than a generous hello.
+  static constexpr uint32_t kMaxUnauthenticatedLength = 64 * 1024;
+  // Connections not yet authenticated, per source and in all; beyond, the oldest goes.
+  static constexpr size_t kMaxPendingPerSource = 8;
+  static constexpr size_t kMaxPending = 256;
+  // Failed PIN attempts reach the controller at most this often.
+  static constexpr Duration kFailureReportInterval = std::chrono::seconds(1);
+  static constexpr Duration kFailureLogInterval = std::chrono::seconds(10);
+
+  // Failed PIN attempts since the host started, for the user.
+  struct AuthFailures {
+    uint64_t count = 0;
+    std::string lastAddress;
+    size_t heldSources = 0;
+    bool operator==(const AuthFailures&) const = default;
+  };
 
   using ClientID = uint64_t;
 
   struct Client {
     ClientID id = 0;
     std::shared_ptr<FramedConnection> conn;
+    PeerAddress peer;
     std::string name = "iPhone";
     bool authed = false;
     std::optional<RequestMessage> pending;
@@ -73,6 +91,7 @@ class StreamHub : public std::enable_shared_from_this<StreamHub> {
   std::function<void(bool enabled)> onSetFit;
   std::function<void(const ClientDisplayMessage&)> onClientDisplay;
   std::function<void(std::string status, std::optional<uint16_t> port)> onListenerState;
+  std::function<void(const AuthFailures&)> onAuthFailures;
 
   // Controller operations: each posts its work to the hub queue and returns.
   void start(std::string serviceName);
@@ -102,7 +121,11 @@ class StreamHub : public std::enable_shared_from_this<StreamHub> {
 
   // Connections and dispatch (stream_hub_clients.cc).
   void accept(std::shared_ptr<ByteStream> stream);
-  void disconnected(ClientID id);
+  void makeRoomFor(const PeerAddress& peer);
+  void disconnected(ClientID id, const std::optional<std::error_code>& error);
+  void authFailed(const Client& client);
+  void scheduleFailureReport();
+  void reportAuthFailures();
   void dispatch(const std::shared_ptr<Client>& client, MessageType type, const Bytes& body);
   void handshake(const std::shared_ptr<Client>& client, const Bytes& body);
   void schedulePinError(const std::shared_ptr<Client>& client);
@@ -110,6 +133,7 @@ class StreamHub : public std::enable_shared_from_this<StreamHub> {
   void handlePointerInput(const std::shared_ptr<Client>& client, const InputMessage& message);
   void handleKey(Client& client, const KeyMessage& message);
   void refuseInput(Client& client);
+  void refuseKeys(ClientID id);
   void reportClientNames();
 
   // Frames (stream_hub_frames.cc).
@@ -141,6 +165,12 @@ class StreamHub : public std::enable_shared_from_this<StreamHub> {
   std::string serviceName_ = "Mac";
   std::optional<LatestFrame> latest_;
   uint64_t seq_ = 0;
+  AuthThrottle throttle_;
+  AuthFailures authFailures_;
+  uint64_t authFailuresLogged_ = 0;
+  std::optional<TimePoint> lastFailureLog_;
+  bool failureReportPending_ = false;
+  DelayedWork failureReport_;
 };
 
 }  // namespace vistaro

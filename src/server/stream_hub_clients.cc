@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "core/l10n.h"
+#include "core/log.h"
 #include "server/stream_hub.h"
 
 namespace vistaro {
@@ -8,6 +9,7 @@ namespace {
 
 constexpr const char* kPinErrorText = "PINが違います";
 constexpr const char* kInputErrorText = "Macで「アクセシビリティ」の許可が必要です（Vistaro Host をオン）";
+constexpr const char* kKeysRefusedText = "キー入力が多すぎるため、一部を入力しませんでした";
 
 // Undecodable bodies are ignored: the connection stays and nothing is answered.
 template <typename Message, typename Handle>
@@ -38,9 +40,18 @@ template void StreamHub::sendToAuthed(MessageType, const WelcomeMessage&);
 template void StreamHub::sendToAuthed(MessageType, const ErrorMessage&);
 
 void StreamHub::accept(std::shared_ptr<ByteStream> stream) {
+  const PeerAddress peer = stream->peer();
+  if (!throttle_.admits(peer.source, queue_.now())) {
+    // Held off: not even a TLS handshake is spent on it.
+    stream->cancel();
+    return;
+  }
+  makeRoomFor(peer);
   auto client = std::make_shared<Client>();
   client->id = nextClientID_++;
+  client->peer = peer;
   client->conn = FramedConnection::create(std::move(stream), queue_);
+  client->conn->limitLength(kMaxUnauthenticatedLength);
   clients_.emplace(client->id, client);
 
   std::weak_ptr<StreamHub> weakHub = weak_from_this();
@@ -50,8 +61,8 @@ void StreamHub::accept(std::shared_ptr<ByteStream> stream) {
     auto current = weakClient.lock();
     if (hub && current) hub->dispatch(current, type, body);
   };
-  client->conn->onClose = [weakHub, id = client->id](std::optional<std::error_code>) {
-    if (auto hub = weakHub.lock()) hub->disconnected(id);
+  client->conn->onClose = [weakHub, id = client->id](std::optional<std::error_code> error) {
+    if (auto hub = weakHub.lock()) hub->disconnected(id, error);
   };
   client->conn->start();
 
@@ -62,12 +73,67 @@ void StreamHub::accept(std::shared_ptr<ByteStream> stream) {
   });
 }
 
-void StreamHub::disconnected(ClientID id) {
+// Idle or half-open connections cost a descriptor each: one source gets a few of them, all
+// sources together a few hundred, and the oldest makes way, so a new client always gets in.
+void StreamHub::makeRoomFor(const PeerAddress& peer) {
+  size_t pending = 0;
+  size_t fromPeer = 0;
+  ClientID oldest = 0;
+  ClientID oldestFromPeer = 0;
+  for (const auto& [id, client] : clients_) {  // in order of acceptance
+    if (client->authed) continue;
+    if (pending++ == 0) oldest = id;
+    if (client->peer.source == peer.source && fromPeer++ == 0) oldestFromPeer = id;
+  }
+  std::optional<ClientID> drop;
+  if (fromPeer >= kMaxPendingPerSource) drop = oldestFromPeer;
+  else if (pending >= kMaxPending) drop = oldest;
+  if (!drop) return;
+  auto found = clients_.find(*drop);
+  std::shared_ptr<Client> dropped = found->second;
+  clients_.erase(found);
+  dropped->conn->cancelStream();
+}
+
+void StreamHub::disconnected(ClientID id, const std::optional<std::error_code>& error) {
   auto found = clients_.find(id);
   if (found == clients_.end()) return;
-  const bool wasAuthed = found->second->authed;
+  const std::shared_ptr<Client> client = found->second;
   clients_.erase(found);
-  if (wasAuthed) reportClientNames();
+  if (!client->authed && error == make_error_code(StreamError::keyRejected)) authFailed(*client);
+  // Keys it queued and that were not typed yet go with it.
+  if (client->authed && input_.dropKeys) mainQueue_.post([dropKeys = input_.dropKeys, id] { dropKeys(id); });
+  if (client->authed) reportClientNames();
+}
+
+void StreamHub::authFailed(const Client& client) {
+  throttle_.recordFailure(client.peer.source, queue_.now());
+  authFailures_.count += 1;
+  authFailures_.lastAddress = client.peer.address;
+  scheduleFailureReport();
+}
+
+// A guessing attack fails a thousand times a second: the controller hears of it once a
+// second, the journal once every ten.
+void StreamHub::scheduleFailureReport() {
+  if (failureReportPending_) return;
+  failureReportPending_ = true;
+  failureReport_.schedule(queue_, kFailureReportInterval, [weak = weak_from_this()] {
+    if (auto hub = weak.lock()) hub->reportAuthFailures();
+  });
+}
+
+void StreamHub::reportAuthFailures() {
+  failureReportPending_ = false;
+  const TimePoint now = queue_.now();
+  authFailures_.heldSources = throttle_.heldSources(now);
+  call(onAuthFailures, authFailures_);
+  if (authFailures_.count == authFailuresLogged_) return;
+  if (lastFailureLog_ && now - *lastFailureLog_ < kFailureLogInterval) return scheduleFailureReport();
+  logWarning("auth", "{} failed PIN attempts so far, the latest from {}; {} sources are held off",
+             authFailures_.count, authFailures_.lastAddress, authFailures_.heldSources);
+  authFailuresLogged_ = authFailures_.count;
+  lastFailureLog_ = now;
 }
 
 void StreamHub::reportClientNames() {
@@ -129,6 +195,8 @@ void StreamHub::handshake(const std::shared_ptr<Client>& client, const Bytes& bo
     return;
   }
   client->authed = true;
+  client->conn->limitLength(FramedConnection::kMaxLength);
+  throttle_.recordSuccess(client->peer.source);
   client->name = std::move(hello->name);
   const auto& features = hello->features;
   client->patches = features && std::find(features->begin(), features->end(), "patch") != features->end();
@@ -142,6 +210,7 @@ void StreamHub::schedulePinError(const std::shared_ptr<Client>& client) {
   // for a connection that ends with the first error anyway.
   if (client->pinErrorScheduled) return;
   client->pinErrorScheduled = true;
+  authFailed(*client);
   // Holds the client until the error has gone out and the connection is cancelled.
   queue_.postAfter(kPinErrorDelay, [client] {
     auto body = encodeMessage(ErrorMessage{"auth", localized(kPinErrorText)});
@@ -193,7 +262,18 @@ void StreamHub::handleKey(Client& client, const KeyMessage& message) {
     refuseInput(client);
     return;
   }
-  mainQueue_.post([enqueueKey = input_.enqueueKey, message] { enqueueKey(message); });
+  mainQueue_.post([weak = weak_from_this(), enqueueKey = input_.enqueueKey, id = client.id, message] {
+    if (enqueueKey(id, message)) return;
+    if (auto hub = weak.lock()) hub->queue_.post([weak, id] {
+      if (auto hub = weak.lock()) hub->refuseKeys(id);
+    });
+  });
+}
+
+void StreamHub::refuseKeys(ClientID id) {
+  auto found = clients_.find(id);
+  if (found == clients_.end()) return;
+  sendMessage(*found->second, MessageType::error, ErrorMessage{"input", localized(kKeysRefusedText)});
 }
 
 void StreamHub::refuseInput(Client& client) {

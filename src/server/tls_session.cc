@@ -37,9 +37,11 @@ std::unique_ptr<TlsSession> TlsSession::create(Role role, const TransportParamet
 }
 
 int TlsSession::serverKey(gnutls_session_t session, const char* identity, gnutls_datum_t* key) {
-  const auto* tls = static_cast<const TlsSession*>(gnutls_session_get_ptr(session));
+  auto* tls = static_cast<TlsSession*>(gnutls_session_get_ptr(session));
+  if (!tls) return -1;
+  tls->keyRequested_ = true;
   // One identity only; GnuTLS fails the handshake for any other.
-  if (!tls || tls->parameters_.identity != identity) return -1;
+  if (tls->parameters_.identity != identity) return -1;
   const PreSharedKey& psk = tls->parameters_.key;
   key->data = static_cast<unsigned char*>(gnutls_malloc(psk.size()));
   if (!key->data) return -1;

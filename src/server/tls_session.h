@@ -24,6 +24,8 @@ class TlsSession {
 
   gnutls_session_t get() const { return session_; }
   Role role() const { return role_; }
+  // The client got as far as naming its key: a handshake that fails now tested a PIN.
+  bool keyRequested() const { return keyRequested_; }
 
  private:
   TlsSession(Role role, TransportParameters parameters) : role_(role), parameters_(std::move(parameters)) {}
@@ -31,6 +33,7 @@ class TlsSession {
 
   Role role_;
   TransportParameters parameters_;
+  bool keyRequested_ = false;
   gnutls_session_t session_ = nullptr;
   gnutls_psk_server_credentials_t serverCredentials_ = nullptr;
   gnutls_psk_client_credentials_t clientCredentials_ = nullptr;

@@ -1,8 +1,11 @@
 #include "server/tls_stream.h"
 
+#include <algorithm>
+
 #include <asio/connect.hpp>
 #include <asio/post.hpp>
 
+#include "server/peer_address.h"
 #include "server/tcp_options.h"
 #include "server/tls_error.h"
 
@@ -11,6 +14,9 @@ namespace vistaro {
 namespace {
 
 std::error_code cancelledError() { return std::make_error_code(std::errc::operation_canceled); }
+
+// A read's buffer starts at most this large and then doubles with what arrives.
+constexpr size_t kFirstReadChunk = 64 * 1024;
 
 }  // namespace
 
@@ -33,7 +39,11 @@ std::shared_ptr<TlsStream> TlsStream::connecting(AsioExecutor& executor, std::st
 
 TlsStream::TlsStream(AsioExecutor& executor, asio::ip::tcp::socket socket, TransportParameters parameters,
                      TlsSession::Role role)
-    : executor_(executor), socket_(std::move(socket)), parameters_(std::move(parameters)), role_(role) {}
+    : executor_(executor), socket_(std::move(socket)), parameters_(std::move(parameters)), role_(role) {
+  std::error_code error;
+  const auto remote = socket_.remote_endpoint(error);
+  if (!error) peer_ = peerAddressOf(remote.address());
+}
 
 void TlsStream::start(StateHandler onState) {
   onState_ = std::move(onState);
@@ -87,7 +97,8 @@ void TlsStream::continueHandshake() {
   if (result < 0) {
     // GnuTLS stays silent on a failed handshake unless told; a wrong key then reads bad_record_mac.
     gnutls_alert_send_appropriate(tls_->get(), result);
-    return finish(State::failed, makeTlsError(result));
+    const bool keyTested = role_ == TlsSession::Role::server && tls_->keyRequested();
+    return finish(State::failed, keyTested ? make_error_code(StreamError::keyRejected) : makeTlsError(result));
   }
   phase_ = Phase::open;
   report(State::ready, {});
@@ -112,7 +123,7 @@ void TlsStream::readExactly(size_t count, ReadHandler done) {
     asio::post(executor_.context(), [done = std::move(done)] { done(cancelledError(), {}, false); });
     return;
   }
-  read_.emplace(PendingRead{count, 0, Bytes(count), std::move(done)});
+  read_.emplace(PendingRead{count, 0, Bytes(), std::move(done)});
   pumpRead();
 }
 
@@ -120,8 +131,11 @@ void TlsStream::pumpRead() {
   if (phase_ != Phase::open || !read_ || readWaiting_) return;
   PendingRead& read = *read_;
   while (read.filled < read.count) {
+    if (read.bytes.size() == read.filled) {
+      read.bytes.resize(std::min(read.count, read.filled + std::max(read.filled, kFirstReadChunk)));
+    }
     const ssize_t result =
-        gnutls_record_recv(tls_->get(), read.bytes.data() + read.filled, read.count - read.filled);
+        gnutls_record_recv(tls_->get(), read.bytes.data() + read.filled, read.bytes.size() - read.filled);
     if (result > 0) {
       read.filled += static_cast<size_t>(result);
     } else if (result == 0 || result == GNUTLS_E_PREMATURE_TERMINATION) {

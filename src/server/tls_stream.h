@@ -29,6 +29,7 @@ class TlsStream final : public ByteStream, public std::enable_shared_from_this<T
   void readExactly(size_t count, ReadHandler done) override;
   void write(std::shared_ptr<const Bytes> bytes, WriteHandler done) override;
   void cancel() override;
+  PeerAddress peer() const override { return peer_; }
 
  private:
   enum class Phase { idle, connecting, handshaking, open, finished };
@@ -63,6 +64,7 @@ class TlsStream final : public ByteStream, public std::enable_shared_from_this<T
   asio::ip::tcp::socket socket_;
   TransportParameters parameters_;
   TlsSession::Role role_;
+  PeerAddress peer_;
   std::unique_ptr<TlsSession> tls_;
   StateHandler onState_;
   Phase phase_ = Phase::idle;

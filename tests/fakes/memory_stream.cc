@@ -5,8 +5,8 @@ namespace vistaro::testing {
 std::pair<std::shared_ptr<MemoryStream>, std::shared_ptr<MemoryStream>> MemoryStream::makePair(Executor& executor) {
   auto a = std::make_shared<MemoryStream>(executor);
   auto b = std::make_shared<MemoryStream>(executor);
-  a->peer_ = b;
-  b->peer_ = a;
+  a->peerEnd_ = b;
+  b->peerEnd_ = a;
   return {a, b};
 }
 
@@ -53,7 +53,7 @@ void MemoryStream::write(std::shared_ptr<const Bytes> bytes, WriteHandler done) 
   std::error_code error = cancelled_ ? std::make_error_code(std::errc::operation_canceled) : writeError_;
   if (!error) {
     written_.insert(written_.end(), bytes->begin(), bytes->end());
-    if (auto peer = peer_.lock()) {
+    if (auto peer = peerEnd_.lock()) {
       std::weak_ptr<MemoryStream> weakPeer = peer;
       executor_.post([weakPeer, bytes] {
         if (auto peer = weakPeer.lock()) peer->injectBytes(*bytes);
@@ -82,7 +82,7 @@ void MemoryStream::cancel() {
   cancelled_ = true;
   injectState(State::cancelled);
   if (pendingRead_) injectReadError(std::make_error_code(std::errc::operation_canceled));
-  if (auto peer = peer_.lock()) {
+  if (auto peer = peerEnd_.lock()) {
     std::weak_ptr<MemoryStream> weakPeer = peer;
     executor_.post([weakPeer] {
       if (auto peer = weakPeer.lock()) peer->injectEndOfStream();

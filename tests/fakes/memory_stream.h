@@ -24,6 +24,8 @@ class MemoryStream final : public ByteStream, public std::enable_shared_from_thi
   void readExactly(size_t count, ReadHandler done) override;
   void write(std::shared_ptr<const Bytes> bytes, WriteHandler done) override;
   void cancel() override;
+  PeerAddress peer() const override { return peer_; }
+  void setPeer(PeerAddress peer) { peer_ = std::move(peer); }
 
   // As if the peer's bytes arrived as one segment.
   void injectBytes(Bytes bytes);
@@ -53,7 +55,8 @@ class MemoryStream final : public ByteStream, public std::enable_shared_from_thi
   void serveRead();
 
   Executor& executor_;
-  std::weak_ptr<MemoryStream> peer_;
+  std::weak_ptr<MemoryStream> peerEnd_;
+  PeerAddress peer_{"192.0.2.1", "192.0.2.1"};
   StateHandler onState_;
   std::deque<uint8_t> incoming_;
   std::optional<PendingRead> pendingRead_;

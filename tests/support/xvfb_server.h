@@ -45,12 +45,33 @@ inline int runProgram(const std::vector<std::string>& args, const std::string& d
 
 class XvfbServer {
  public:
-  explicit XvfbServer(int width = 1920, int height = 1080) {
+  explicit XvfbServer(int width = 1920, int height = 1080) : width_(width), height_(height) { launch(""); }
+  ~XvfbServer() { stop(SIGTERM); }
+  XvfbServer(const XvfbServer&) = delete;
+  XvfbServer& operator=(const XvfbServer&) = delete;
+
+  const std::string& name() const { return name_; }
+  pid_t pid() const { return pid_; }
+
+  // Ends the server at once, as a crash would.
+  void kill() { stop(SIGKILL); }
+  // A new server on the same display, as after a crash and a restart of the session.
+  void restart() {
+    stop(SIGKILL);
+    launch(name_);
+  }
+
+  int run(const std::vector<std::string>& args) const { return runProgram(args, name_); }
+
+ private:
+  void launch(const std::string& display) {
+    const int width = width_, height = height_;
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
     constexpr int childFd = 63;
     std::vector<std::string> args{"Xvfb", "-displayfd", std::to_string(childFd), "-noreset", "-nolisten", "tcp",
                                   "-screen", "0", std::to_string(width) + "x" + std::to_string(height) + "x24"};
+    if (!display.empty()) args.insert(args.begin() + 1, display);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -77,19 +98,7 @@ class XvfbServer {
     }
     name_ = ":" + number;
   }
-  ~XvfbServer() { stop(SIGTERM); }
-  XvfbServer(const XvfbServer&) = delete;
-  XvfbServer& operator=(const XvfbServer&) = delete;
 
-  const std::string& name() const { return name_; }
-  pid_t pid() const { return pid_; }
-
-  // Ends the server at once, as a crash would.
-  void kill() { stop(SIGKILL); }
-
-  int run(const std::vector<std::string>& args) const { return runProgram(args, name_); }
-
- private:
   void stop(int signal) {
     if (pid_ <= 0) return;
     ::kill(pid_, signal);
@@ -97,6 +106,8 @@ class XvfbServer {
     pid_ = 0;
   }
 
+  int width_;
+  int height_;
   pid_t pid_ = 0;
   std::string name_;
 };

@@ -18,10 +18,19 @@ struct X11CaptureSource::State {
   std::unique_ptr<CaptureStream> stream;
   StopSink stopped;
   uint64_t generation = 0;
+  // A display that opened once and no longer does has gone away, not refused us.
+  bool openedBefore = false;
+
+  std::unique_ptr<Connection> open() {
+    auto connection = Connection::open(displayName);
+    openedBefore = openedBefore || connection;
+    return connection;
+  }
+  CaptureError unopenable() const { return openedBefore ? CaptureError::displayLost() : CaptureError::noPermission(); }
 };
 
 X11CaptureSource::X11CaptureSource(Executor& main, Executor& capture, std::string displayName)
-    : state_(std::make_shared<State>(State{main, capture, std::move(displayName), nullptr, nullptr, 0})) {}
+    : state_(std::make_shared<State>(State{main, capture, std::move(displayName)})) {}
 
 X11CaptureSource::~X11CaptureSource() {
   state_->capture.post([state = state_] {
@@ -34,14 +43,14 @@ void X11CaptureSource::listDisplays(DisplaysCompletion done) {
   state_->capture.post([state = state_, done = std::move(done)]() mutable {
     std::optional<CaptureError> error;
     std::vector<Display> displays;
-    if (auto connection = Connection::open(state->displayName)) {
+    if (auto connection = state->open()) {
       double scale = sessionPointScale(connection->get());
       for (const Monitor& monitor : listMonitors(connection->get()))
         displays.push_back({monitor.id, monitor.name, int64_t(monitor.bounds.width), int64_t(monitor.bounds.height),
                             monitor.primary, scale});
-      if (connection->broken()) error = CaptureError::noPermission(), displays.clear();
+      if (connection->broken()) error = CaptureError::displayLost(), displays.clear();
     } else {
-      error = CaptureError::noPermission();
+      error = state->unopenable();
     }
     state->main.post([done = std::move(done), error = std::move(error), displays = std::move(displays)]() mutable {
       done(std::move(error), std::move(displays));
@@ -54,7 +63,7 @@ void X11CaptureSource::startStream(DisplayID id, FrameSink frames, StopSink stop
                         done = std::move(done)]() mutable {
     uint64_t generation = ++state->generation;
     state->stream.reset();
-    auto opened = CaptureStream::open(state->displayName, id, std::move(frames));
+    auto opened = CaptureStream::open(state->open(), id, std::move(frames));
     std::optional<CaptureError> error;
     if (auto* stream = std::get_if<std::unique_ptr<CaptureStream>>(&opened)) {
       state->stream = std::move(*stream);
@@ -62,6 +71,7 @@ void X11CaptureSource::startStream(DisplayID id, FrameSink frames, StopSink stop
       scheduleTick(state, generation, state->capture.now());
     } else {
       error = std::get<CaptureError>(std::move(opened));
+      if (error->code == CaptureError::Code::noPermission) error = state->unopenable();
     }
     state->main.post([done = std::move(done), error = std::move(error)]() mutable { done(std::move(error)); });
   });

@@ -15,16 +15,13 @@ namespace {
 
 constexpr int bufferDepth = 5;
 
-CaptureError connectionLost() { return CaptureError::platform(localized("ディスプレイサーバーとの接続が切れました")); }
 CaptureError reconfigured() { return CaptureError::platform(localized("ディスプレイの構成が変わりました")); }
 CaptureError grabFailed() { return CaptureError::platform(localized("画面を取り込めませんでした")); }
 
 }  // namespace
 
-std::variant<std::unique_ptr<CaptureStream>, CaptureError> CaptureStream::open(const std::string& displayName,
-                                                                              DisplayID id,
-                                                                              CaptureSource::FrameSink frames) {
-  auto connection = Connection::open(displayName);
+std::variant<std::unique_ptr<CaptureStream>, CaptureError> CaptureStream::open(
+    std::unique_ptr<Connection> connection, DisplayID id, CaptureSource::FrameSink frames) {
   if (!connection) return CaptureError::noPermission();
   auto monitors = listMonitors(connection->get());
   auto found = std::find_if(monitors.begin(), monitors.end(), [&](const Monitor& m) { return m.id == id; });
@@ -57,7 +54,7 @@ std::optional<CaptureError> CaptureStream::setUp() {
   damage_ = XDamageCreate(display, root, XDamageReportNonEmpty);
   XFixesSelectCursorInput(display, root, XFixesDisplayCursorNotifyMask);
   XSync(display, False);
-  if (connection_->broken()) return connectionLost();
+  if (connection_->broken()) return CaptureError::displayLost();
   if (connection_->takeError() != 0) return grabFailed();
   return std::nullopt;
 }
@@ -130,7 +127,7 @@ std::optional<CaptureError> CaptureStream::tick() {
   ::Display* display = connection_->get();
   // A moved, resized or removed monitor ends the stream; its owner starts a new one on
   // what is there now.
-  if (!monitorUnchanged()) return connection_->broken() ? connectionLost() : reconfigured();
+  if (!monitorUnchanged()) return connection_->broken() ? CaptureError::displayLost() : reconfigured();
   drainEvents();
   if (damaged_) collectDamage();
   bool newShape = cursorChanged_ && fetchCursor();
@@ -139,7 +136,7 @@ std::optional<CaptureError> CaptureStream::tick() {
   int rootX = 0, rootY = 0, windowX = 0, windowY = 0;
   unsigned int mask = 0;
   bool onScreen = XQueryPointer(display, root, &rootReturn, &child, &rootX, &rootY, &windowX, &windowY, &mask);
-  if (connection_->broken()) return connectionLost();
+  if (connection_->broken()) return CaptureError::displayLost();
   int cursorX = rootX - int(monitor_.x), cursorY = rootY - int(monitor_.y);
   Rect pointerArea = onScreen ? x11::cursorArea(cursor_, cursorX, cursorY, width_, height_) : Rect{};
   if (pointerArea != cursorArea_ || newShape) {
@@ -152,7 +149,7 @@ std::optional<CaptureError> CaptureStream::tick() {
   auto lease = pool_->acquire();
   if (!lease) return std::nullopt;  // everything still held downstream: try again next tick
   bool grabbed = XShmGetImage(display, root, lease->image, int(monitor_.x), int(monitor_.y), AllPlanes);
-  if (connection_->broken()) return connectionLost();
+  if (connection_->broken()) return CaptureError::displayLost();
   if (!grabbed || connection_->takeError() != 0) return grabFailed();
   if (onScreen) drawCursor(*lease->pixels, cursor_, cursorX, cursorY);
   cursorArea_ = pointerArea;

@@ -23,7 +23,8 @@ class CaptureStream {
   // RandR sends no event when monitors are redefined, so they are looked at every so many ticks.
   static constexpr int ticksPerMonitorCheck = 20;
 
-  static std::variant<std::unique_ptr<CaptureStream>, CaptureError> open(const std::string& displayName,
+  // A null connection: the display could not be opened.
+  static std::variant<std::unique_ptr<CaptureStream>, CaptureError> open(std::unique_ptr<Connection> connection,
                                                                         DisplayID id,
                                                                         CaptureSource::FrameSink frames);
   ~CaptureStream();

@@ -30,6 +30,8 @@ class X11Clipboard final : public Clipboard {
 
   // False for good once the server is lost; calls then do nothing.
   bool usable() const { return thread_.joinable() && live(connection_.get()); }
+  // The server went away (or was never there); a new clipboard is needed once it is back.
+  bool lost() const { return !live(connection_.get()); }
 
   // The text-like targets (and password-manager markers) of the current owner.
   ClipboardContents copyContents() override;

@@ -5,7 +5,7 @@
 #include "core/executor.h"
 #include "input/key_injector.h"
 #include "input/pointer_injector.h"
-#include "platform/x11/x11_clipboard.h"
+#include "platform/x11/reconnecting_clipboard.h"
 #include "platform/x11/x11_input_sources.h"
 #include "platform/x11/x11_keyboard.h"
 #include "platform/x11/x11_pointer.h"
@@ -14,7 +14,8 @@
 namespace vistaro::x11 {
 
 // Pointer and keys of an X11 desktop, assembled: the pointer for the hub's queue, the
-// keyboard, clipboard and input sources for the key injector on the main executor.
+// keyboard, clipboard and input sources for the key injector on the main executor. Each
+// opens the display again by itself when its server comes back after a loss.
 class X11DesktopInput {
  public:
   X11DesktopInput(Executor& main, CmdModifier cmdModifier, const std::string& displayName = {});
@@ -27,7 +28,7 @@ class X11DesktopInput {
   X11Pointer pointer_;
   X11Keyboard keyboard_;
   X11InputSources sources_;
-  X11Clipboard clipboard_;
+  ReconnectingClipboard clipboard_;
   PointerInjector pointerInjector_;
   KeyInjector keys_;
 };

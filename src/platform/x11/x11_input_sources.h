@@ -1,21 +1,22 @@
 #pragma once
 
 #include "input/input_sources.h"
-#include "platform/x11/x11_keymap.h"
+#include "platform/x11/x11_keyboard.h"
 
 namespace vistaro::x11 {
 
 // XKB groups as input sources: a group that types Latin letters is ASCII-capable.
 class X11InputSources final : public InputSources {
  public:
-  explicit X11InputSources(X11Keymap& keymap) : keymap_(keymap) {}
+  // Reads the keyboard's keymap, whichever connection it is on now.
+  explicit X11InputSources(X11Keyboard& keyboard) : keyboard_(keyboard) {}
 
   std::optional<InputSourceState> current() override;
   std::optional<InputSourceID> asciiCapable() override;
   bool select(InputSourceID id) override;
 
  private:
-  X11Keymap& keymap_;
+  X11Keyboard& keyboard_;
 };
 
 }  // namespace vistaro::x11

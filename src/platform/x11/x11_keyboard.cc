@@ -36,16 +36,39 @@ bool hasXTest(::Display* d) {
 }  // namespace
 
 X11Keyboard::X11Keyboard(Executor& executor, const std::string& displayName)
-    : executor_(executor),
-      connection_(Connection::open(displayName)),
-      keymap_(std::make_unique<X11Keymap>(connection_.get())) {
+    : executor_(executor), displayName_(displayName) {
+  connect();
+}
+
+void X11Keyboard::connect() {
+  releaseWork_.cancel();
+  spares_.clear();
+  spareCodes_.clear();
+  keymap_.reset();
+  connection_ = Connection::open(displayName_);
+  keymap_ = std::make_unique<X11Keymap>(connection_.get());
+  reconnect_.connected();
+  hasXTest_ = connection_ && hasXTest(connection_->get());
   if (!connection_) return;
-  hasXTest_ = hasXTest(connection_->get());
   for (KeyCode code : findEmptyKeycodes(connection_->get(), kMaxSpares)) {
     spares_.push_back({.keycode = code});
     spareCodes_.insert(code);
   }
   if (spares_.empty()) logWarning("input", "no spare keycode: characters missing from the layout cannot be typed");
+}
+
+void X11Keyboard::reconnectIfLost() {
+  if (!live(connection_.get()) && reconnect_.due()) connect();
+}
+
+bool X11Keyboard::usable() {
+  reconnectIfLost();
+  return hasXTest_ && keymap_->valid();
+}
+
+X11Keymap& X11Keyboard::keymap() {
+  reconnectIfLost();
+  return *keymap_;
 }
 
 X11Keyboard::~X11Keyboard() {

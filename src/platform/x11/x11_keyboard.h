@@ -8,6 +8,7 @@
 
 #include "core/executor.h"
 #include "input/keyboard.h"
+#include "platform/x11/reconnect_pacer.h"
 #include "platform/x11/x11_keymap.h"
 #include "platform/x11/x11_connection.h"
 
@@ -17,15 +18,16 @@ namespace vistaro::x11 {
 // (accents of other languages, CJK, emoji beyond the BMP) are typed by binding a spare
 // keycode to them for the press: several spares are used in turn, each binding stays at
 // least 50 ms (clients fetch the keymap lazily and would see NoSymbol otherwise), and all
-// are emptied again once typing pauses. Runs on the given executor; own connection.
+// are emptied again once typing pauses. Runs on the given executor; own connection, opened
+// again (keymap and spares anew) when its server comes back after a loss.
 class X11Keyboard final : public Keyboard {
  public:
   X11Keyboard(Executor& executor, const std::string& displayName = {});
   ~X11Keyboard() override;
 
-  // False for good once the server is lost: the keymap stops being valid with the connection.
-  bool usable() const { return hasXTest_ && keymap_->valid(); }
-  X11Keymap& keymap() { return *keymap_; }
+  bool usable();
+  // The current connection's keymap; replaced when the connection is.
+  X11Keymap& keymap();
 
   void tap(Keysym keysym, Modifiers modifiers) override;
 
@@ -39,11 +41,15 @@ class X11Keyboard final : public Keyboard {
     Keysym bound = 0;  // 0: empty
     TimePoint lastUse{};
   };
+  void connect();
+  void reconnectIfLost();
   std::optional<KeyCode> bindSpare(Keysym keysym);
   void releaseSpares();
   std::vector<KeyCode> modifierKeys(Modifiers modifiers) const;
 
   Executor& executor_;
+  std::string displayName_;
+  ReconnectPacer reconnect_;
   std::unique_ptr<Connection> connection_;
   bool hasXTest_ = false;
   std::unique_ptr<X11Keymap> keymap_;

@@ -20,12 +20,23 @@ bool hasXTest(::Display* display) {
 
 }  // namespace
 
-X11Pointer::X11Pointer(const std::string& displayName) : connection_(Connection::open(displayName)) {
+X11Pointer::X11Pointer(const std::string& displayName) : displayName_(displayName) { connect(); }
+
+void X11Pointer::connect() {
+  connection_ = Connection::open(displayName_);
   hasXTest_ = connection_ && hasXTest(connection_->get());
+  vertical_.beginGesture();
+  horizontal_.beginGesture();
+  reconnect_.connected();
+}
+
+bool X11Pointer::usable() {
+  if (!live(connection_.get()) && reconnect_.due()) connect();
+  return hasXTest_ && live(connection_.get());
 }
 
 std::optional<Rect> X11Pointer::boundsOf(DisplayID id) {
-  if (!live(connection_.get())) return std::nullopt;
+  if (!usable()) return std::nullopt;
   for (const Monitor& monitor : listMonitors(connection_->get())) {
     if (monitor.id == id) return monitor.bounds;
   }

@@ -6,6 +6,7 @@
 #include "core/geometry.h"
 #include "input/pointer_event.h"
 #include "input/wheel_accumulator.h"
+#include "platform/x11/reconnect_pacer.h"
 #include "platform/x11/x11_connection.h"
 #include "server/messages.h"
 
@@ -13,13 +14,14 @@ namespace vistaro::x11 {
 
 // The desktop's pointer through XTest, in root-window pixels. Wheel events are made
 // from scroll pixels: vertical on buttons 4 (up) and 5 (down), horizontal on 6 (left)
-// and 7 (right). Has its own connection; use it from one thread at a time.
+// and 7 (right). Has its own connection, opened again when its server comes back after a
+// loss; use it from one thread at a time.
 class X11Pointer final : public PointerEventSink {
  public:
   explicit X11Pointer(const std::string& displayName = {});
 
-  // Trusted to inject: the server is there and offers XTest. False for good once the server is lost.
-  bool usable() const { return hasXTest_ && live(connection_.get()); }
+  // Trusted to inject: the server is there and offers XTest.
+  bool usable();
   // The RandR monitor's bounds, by the monitor IDs the capturer uses.
   std::optional<Rect> boundsOf(DisplayID id);
 
@@ -29,11 +31,14 @@ class X11Pointer final : public PointerEventSink {
   static constexpr int64_t kMaxClicksPerEvent = 60;
 
  private:
+  void connect();
   void moveTo(Point point);
   void clickWheel(int64_t clicks, unsigned positiveButton, unsigned negativeButton);
 
+  std::string displayName_;
   std::unique_ptr<Connection> connection_;
   bool hasXTest_ = false;
+  ReconnectPacer reconnect_;
   WheelAccumulator vertical_;
   WheelAccumulator horizontal_;
 };

@@ -40,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   input.injectPointerInput = [](const InputMessage& message) { return message.clickCount != 2; };
   input.displayPoint = [](const InputMessage& message) { return Point{message.x, message.y}; };
   input.isInputTrusted = [] { return true; };
-  input.enqueueKey = [](const KeyMessage&) {};
+  input.enqueueKey = [](uint64_t client, const KeyMessage&) { return client % 3 != 0; };
+  input.dropKeys = [](uint64_t) {};
   input.checkFocusAfterClick = [&queue](Point point, std::function<void(bool)> answer) {
     queue.postAfter(std::chrono::milliseconds(200), [answer, point] { answer(point.x > 0.5); });
   };

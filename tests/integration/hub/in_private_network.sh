@@ -7,5 +7,7 @@ exec unshare --net --mount --fork -- bash -c '
   set -e
   ip link set lo up
   ip link set lo multicast on
+  # A second loopback address that is its own source: a "different machine" for the hub.
+  ip addr add 127.0.0.2/32 dev lo
   mount -t tmpfs tmpfs /run
   exec "$@"' in_private_network "$@"

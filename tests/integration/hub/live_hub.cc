@@ -16,6 +16,7 @@ void LiveHub::start(ServiceAdvertiser& advertiser, LayerEncoder& encoder, const 
     listenerStates.put({std::move(status), port});
   };
   hub_->onClientsChanged = [this](std::vector<std::string> list) { names.put(std::move(list)); };
+  hub_->onAuthFailures = [this](const StreamHub::AuthFailures& failures) { authFailures.put(failures); };
   hub_->setPin(pin);
   hub_->setWelcome({.hostName = "desk", .displays = {{1, "Main", 1920, 1080}}, .current = 1});
   hub_->start("Desk");

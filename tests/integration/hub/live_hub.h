@@ -32,6 +32,7 @@ class LiveHub {
 
   Mailbox<ListenerState> listenerStates;
   Mailbox<std::vector<std::string>> names;
+  Mailbox<StreamHub::AuthFailures> authFailures;
 
  private:
   void start(ServiceAdvertiser& advertiser, LayerEncoder& encoder, const std::string& pin);

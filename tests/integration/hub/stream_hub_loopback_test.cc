@@ -6,7 +6,9 @@
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/read.hpp>
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "fakes/fake_service_advertiser.h"
 #include "integration/hub/live_hub.h"
@@ -130,6 +132,63 @@ TEST_F(StreamHubLoopbackTest, ConnectionThatNeverStartsTlsIsDroppedAfterTenSecon
   EXPECT_TRUE(error);  // ended by the host, nothing sent
   EXPECT_GE(lasted, 9500ms);
   EXPECT_LT(lasted, 15s);
+}
+
+// 127.0.0.1 guesses PINs as fast as it can; the owner's phone comes from 127.0.0.2.
+TEST_F(StreamHubLoopbackTest, GuessingFromOneAddressLeavesTheOthersAlone) {
+  LiveHub hub(advertiser);
+  ASSERT_EQ(hub.nextListeningPort(), 52525);
+  std::atomic<bool> attacking{true};
+  std::atomic<int> guesses{0};
+  std::thread attacker([&] {
+    while (attacking) {
+      TestClient guess("127.0.0.1", 52525, std::to_string(100000 + guesses++));
+      guess.closed.take(2s);
+    }
+  });
+  std::this_thread::sleep_for(500ms);
+  const auto start = std::chrono::steady_clock::now();
+  TestClient phone("127.0.0.2", 52525, "123456");
+  phone.hello("123456", "Phone");
+  expectWelcome(phone);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  attacking = false;
+  attacker.join();
+  EXPECT_LT(waited, 2s);
+  EXPECT_EQ(hub.names.take(), (Names{"Phone"}));
+  // Five real guesses at most; the rest were turned away before their handshake.
+  EXPECT_GT(guesses.load(), 5);
+  const auto failures = hub.authFailures.take();
+  ASSERT_TRUE(failures.has_value());
+  EXPECT_EQ(failures->count, 5u);
+  EXPECT_EQ(failures->lastAddress, "127.0.0.1");
+}
+
+TEST_F(StreamHubLoopbackTest, IdleConnectionFloodFromOneAddressDoesNotKeepOthersOut) {
+  LiveHub hub(advertiser);
+  ASSERT_EQ(hub.nextListeningPort(), 52525);
+  asio::io_context context;
+  std::vector<asio::ip::tcp::socket> flood;
+  for (int i = 0; i < 2000; ++i) {
+    flood.emplace_back(context);
+    flood.back().connect({asio::ip::make_address("127.0.0.1"), 52525});
+  }
+  const auto start = std::chrono::steady_clock::now();
+  TestClient phone("127.0.0.2", 52525, "123456");
+  phone.hello("123456", "Phone");
+  expectWelcome(phone);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+  // The host keeps a handful of the flood's connections and has closed the rest.
+  std::this_thread::sleep_for(500ms);
+  size_t open = 0;
+  for (auto& socket : flood) {
+    socket.non_blocking(true);
+    uint8_t byte;
+    std::error_code error;
+    socket.read_some(asio::buffer(&byte, 1), error);
+    if (error == asio::error::would_block) ++open;
+  }
+  EXPECT_LE(open, StreamHub::kMaxPendingPerSource);
 }
 
 }  // namespace

@@ -98,7 +98,7 @@ class X11KeyboardTest : public ::testing::Test {
   X11KeyboardTest() {
     runOn(main, [this] {
       keyboard = std::make_unique<x11::X11Keyboard>(main, server.name());
-      sources = std::make_unique<x11::X11InputSources>(keyboard->keymap());
+      sources = std::make_unique<x11::X11InputSources>(*keyboard);
       injector = std::make_unique<KeyInjector>(main, *keyboard, clipboard, *sources, CmdModifier::ctrl);
     });
   }
@@ -110,7 +110,7 @@ class X11KeyboardTest : public ::testing::Test {
     });
   }
   void enqueue(KeyMessage message) {
-    main.post([this, message] { injector->enqueue(message); });
+    main.post([this, message] { injector->enqueue(1, message); });
   }
 
   // What `xclip -o` prints for the target (empty when it fails).

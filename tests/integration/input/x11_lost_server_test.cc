@@ -152,8 +152,8 @@ TEST(X11InputLostServer, TheDesktopInputStopsBeingTrustedAndKeysStillDrain) {
   InputMessage click;
   click.displayID = x11::monitorID("screen");
   input.injectPointerInput(click);
-  input.enqueueKey(KeyMessage{.text = "é" + std::string(100, 'x'), .backspaces = 3, .key = std::nullopt, .modifiers = {}});
-  input.enqueueKey(KeyMessage{.text = "ü", .backspaces = std::nullopt, .key = std::nullopt, .modifiers = {}});
+  input.enqueueKey(1, KeyMessage{.text = "é" + std::string(100, 'x'), .backspaces = 3, .key = std::nullopt, .modifiers = {}});
+  input.enqueueKey(1, KeyMessage{.text = "ü", .backspaces = std::nullopt, .key = std::nullopt, .modifiers = {}});
   main.advance(std::chrono::seconds(10));
   EXPECT_EQ(main.pendingCount(), 0u);
   EXPECT_FALSE(input.isInputTrusted());
@@ -166,7 +166,7 @@ TEST(X11InputLostServer, NoDisplayMeansNotTrusted) {
   HubInput input = desktop.hubInput();
   EXPECT_FALSE(input.isInputTrusted());
   EXPECT_FALSE(input.injectPointerInput(InputMessage{}));
-  input.enqueueKey(KeyMessage{.text = "a", .backspaces = std::nullopt, .key = std::nullopt, .modifiers = {}});
+  input.enqueueKey(1, KeyMessage{.text = "a", .backspaces = std::nullopt, .key = std::nullopt, .modifiers = {}});
   main.advance(std::chrono::seconds(10));
 }
 

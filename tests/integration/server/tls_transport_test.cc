@@ -1,7 +1,10 @@
 // The TLS-PSK transport against itself and against OpenSSL, on loopback.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <netinet/tcp.h>
+
+#include <thread>
 
 
 #include "core/asio_executor.h"
@@ -21,6 +24,12 @@ using Events = testing::CrossThreadEvents;
 
 constexpr auto kPatience = Events::kPatience;
 constexpr char kPin[] = "123456";
+
+// Heap in use, mapped blocks included (large buffers are mapped).
+size_t heapInUse() {
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
 
 std::string hex(const PreSharedKey& key) {
   static constexpr char digits[] = "0123456789abcdef";
@@ -49,6 +58,7 @@ std::shared_ptr<FramedConnection> watch(std::shared_ptr<ByteStream> stream, Asio
     if (auto self = weak.lock(); self && echo) self->send(MessageType::welcome, body);
   };
   connection->onClose = [&events, side](std::optional<std::error_code> error) {
+    if (error == make_error_code(StreamError::keyRejected)) events.add(side + " closed with a rejected key");
     events.add(side + (error ? " closed with error" : " closed"));
   };
   connection->start();
@@ -63,6 +73,7 @@ class TlsTransportTest : public ::testing::Test {
       listener = TlsListener::create(executor, 0, makeTransportParameters(kPin), error);
       ASSERT_FALSE(error) << error.message();
       listener->onAccept = [this](std::shared_ptr<ByteStream> stream) {
+        events.add("from " + stream->peer().address + " in " + stream->peer().source);
         serverConnections.push_back(watch(std::move(stream), executor, events, "server", true));
       };
       listener->start();
@@ -77,13 +88,14 @@ class TlsTransportTest : public ::testing::Test {
       listener.reset();
       serverConnections.clear();
       client.reset();
+      clientStream.reset();
     });
   }
 
   void connectClient(const std::string& pin) {
     runOn(executor, [&] {
-      auto stream = TlsStream::connecting(executor, "localhost", listener->port(), makeTransportParameters(pin));
-      client = watch(stream, executor, events, "client", false);
+      clientStream = TlsStream::connecting(executor, "localhost", listener->port(), makeTransportParameters(pin));
+      client = watch(clientStream, executor, events, "client", false);
     });
   }
 
@@ -99,6 +111,7 @@ class TlsTransportTest : public ::testing::Test {
   std::shared_ptr<TlsListener> listener;
   std::vector<std::shared_ptr<FramedConnection>> serverConnections;
   std::shared_ptr<FramedConnection> client;
+  std::shared_ptr<TlsStream> clientStream;
 };
 
 TEST(PreSharedKeyTest, KnownVectors) {
@@ -130,8 +143,26 @@ TEST_F(TlsTransportTest, OwnClientExchangesLargeMessagesBothWays) {
 TEST_F(TlsTransportTest, ClientWithAnotherPinFailsTheHandshakeOnBothSides) {
   connectClient("000000");
   EXPECT_TRUE(events.waitFor("client closed with error"));
-  EXPECT_TRUE(events.waitFor("server closed with error"));
+  EXPECT_TRUE(events.waitFor("server closed with a rejected key"));
+  EXPECT_FALSE(events.seen("client closed with a rejected key"));  // only the server judges keys
   EXPECT_FALSE(events.seen("server ready"));
+}
+
+TEST_F(TlsTransportTest, AnnouncedLengthReservesNothingUntilTheBytesCome) {
+  connectClient(kPin);
+  ASSERT_TRUE(events.waitFor("server ready"));
+  EXPECT_TRUE(events.seen("from 127.0.0.1 in 127.0.0.1") || events.seen("from ::1 in ::/64"));
+  const size_t before = heapInUse();
+  runOn(executor, [&] {
+    // A prefix that announces 64 MiB, then a few bytes and silence.
+    auto announced = std::make_shared<Bytes>(105, ' ');
+    (*announced)[0] = 0x04;
+    (*announced)[1] = (*announced)[2] = (*announced)[3] = 0;
+    (*announced)[4] = wireCode(MessageType::key);
+    clientStream->write(std::move(announced), {});
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_LT(heapInUse() - before, size_t{4} << 20);
 }
 
 TEST_F(TlsTransportTest, OpenSslClientHandshakesAndExchangesFramedBytes) {
@@ -150,7 +181,7 @@ TEST_F(TlsTransportTest, OpenSslClientWithWrongKeyGetsBadRecordMac) {
                                   {"-tls1_2", "-cipher", "ECDHE-PSK-CHACHA20-POLY1305"}));
   EXPECT_NE(peer.waitForExit(kPatience), 0);
   EXPECT_THAT(peer.output(), ::testing::HasSubstr("alert bad record mac"));
-  EXPECT_TRUE(events.waitFor("server closed with error"));
+  EXPECT_TRUE(events.waitFor("server closed with a rejected key"));
 }
 
 TEST_F(TlsTransportTest, OpenSslClientWithOtherVersionsOrSuitesIsRefused) {
@@ -168,6 +199,8 @@ TEST_F(TlsTransportTest, OpenSslClientWithOtherVersionsOrSuitesIsRefused) {
     EXPECT_THAT(peer.output(), ::testing::Not(::testing::ContainsRegex("Cipher is [A-Z]"))) << peer.output();
   }
   EXPECT_FALSE(events.seen("server ready"));
+  // No key was ever tried: nothing here counts as a guessed PIN.
+  EXPECT_FALSE(events.seen("server closed with a rejected key"));
 }
 
 TEST_F(TlsTransportTest, PeerDyingMidWriteDoesNotEndTheHost) {

@@ -162,6 +162,78 @@ TEST_F(ServerControllerTest, FailedStartTellsEveryClientWhy) {
   EXPECT_EQ(hub.errors.back(), (ErrorMessage{"capture", "キャプチャに失敗しました"}));
 }
 
+TEST_F(ServerControllerTest, LostDisplayServerIsRetriedUntilItIsBackAndNobodySeesAStaleFrame) {
+  build();
+  clients({"A"});
+  const int clearsBefore = hub.clears;
+  source.startError = CaptureError::displayLost();
+  source.platformStop(1, CaptureError::displayLost());
+  main.runUntilIdle();
+  EXPECT_EQ(hub.clears, clearsBefore + 1);  // new clients wait for a live frame
+  // Retries back off (2 s, then 2, 4, 8 ...) and tell the clients once, in the display's words.
+  main.advance(2s);
+  main.advance(2s);
+  main.advance(4s);
+  main.advance(8s);
+  EXPECT_EQ(source.calls.size() - std::count(source.calls.begin(), source.calls.end(), "list"), 5u);
+  ASSERT_EQ(hub.errors.size(), 1u);
+  EXPECT_EQ(hub.errors[0], (ErrorMessage{"capture", "ディスプレイサーバーとの接続が切れました"}));
+  EXPECT_TRUE(state().hasPermission);
+  EXPECT_EQ(state().lastError, "ディスプレイサーバーとの接続が切れました");
+
+  source.startError.reset();
+  main.advance(16s);
+  EXPECT_TRUE(state().capturing);
+  EXPECT_FALSE(state().lastError);
+}
+
+TEST_F(ServerControllerTest, SwitchingDisplaysInALoopIsCheapAndUnknownDisplaysAreIgnored) {
+  build();
+  clients({"A"});
+  const int started = source.streamsStarted;
+  hub.callbacks.selectDisplay(9);  // not a display of this desktop
+  main.runUntilIdle();
+  EXPECT_EQ(state().selectedDisplayID, 1u);
+
+  for (int i = 0; i < 1000; ++i) hub.callbacks.selectDisplay(i % 2 ? 1 : 2);
+  main.runUntilIdle();
+  EXPECT_EQ(state().selectedDisplayID, 1u);
+  EXPECT_LE(source.streamsStarted - started, 2);
+  EXPECT_EQ(source.streamingOn, 1u);
+
+  // The setting is written at once, then at most once a second, and the last choice is kept.
+  hub.callbacks.selectDisplay(2);
+  main.runUntilIdle();
+  EXPECT_EQ(SettingsStore(settingsFile).displayID(), 2u);
+  hub.callbacks.selectDisplay(1);
+  hub.callbacks.selectDisplay(2);
+  hub.callbacks.selectDisplay(1);
+  main.runUntilIdle();
+  EXPECT_EQ(SettingsStore(settingsFile).displayID(), 2u);
+  main.advance(1s);
+  EXPECT_EQ(SettingsStore(settingsFile).displayID(), 1u);
+  EXPECT_EQ(source.streamingOn, 1u);
+}
+
+TEST_F(ServerControllerTest, FailedPinAttemptsAreShownUntilANewPin) {
+  build();
+  hub.callbacks.authFailures(12, "198.51.100.7");
+  main.runUntilIdle();
+  EXPECT_EQ(state().failedPinAttempts, 12u);
+  EXPECT_EQ(state().failedPinAddress, "198.51.100.7");
+  controller->regeneratePin();
+  EXPECT_EQ(state().failedPinAttempts, 0u);
+  hub.callbacks.authFailures(15, "198.51.100.8");
+  main.runUntilIdle();
+  EXPECT_EQ(state().failedPinAttempts, 3u);
+}
+
+TEST_F(ServerControllerTest, ClientNamesAreShownWithoutControlCharacters) {
+  build();
+  clients({"\x1b[31mPhone\nPIN 000000"});
+  EXPECT_EQ(state().clientNames, (std::vector<std::string>{"[31mPhonePIN 000000"}));
+}
+
 TEST_F(ServerControllerTest, FramesWithoutChangesNeverReachTheHub) {
   build();
   clients({"A"});

@@ -38,7 +38,12 @@ HubFixture::HubFixture() {
     return Point{message.x * 1000, message.y * 500};
   };
   input.isInputTrusted = [this] { return trusted; };
-  input.enqueueKey = [this](const KeyMessage& message) { typed.push_back(message); };
+  input.enqueueKey = [this](uint64_t, const KeyMessage& message) {
+    if (keyQueueFull) return false;
+    typed.push_back(message);
+    return true;
+  };
+  input.dropKeys = [this](uint64_t client) { droppedKeysOf.push_back(client); };
   input.checkFocusAfterClick = [this](Point point, std::function<void(bool)> answer) {
     focusChecks.emplace_back(point, std::move(answer));
   };
@@ -48,14 +53,16 @@ HubFixture::HubFixture() {
     listenerStates.emplace_back(std::move(status), port);
   };
   hub->onInputPermissionMissing = [this] { ++permissionPrompts; };
+  hub->onAuthFailures = [this](const StreamHub::AuthFailures& failures) { authFailures.push_back(failures); };
   hub->setPin("123456");
   hub->start("Desk");
   queue.runUntilIdle();
   listeners.last().handlers.onReady(StreamHub::kPreferredPort);
 }
 
-std::shared_ptr<MemoryStream> HubFixture::connect() {
+std::shared_ptr<MemoryStream> HubFixture::connect(const std::string& from) {
   auto stream = std::make_shared<MemoryStream>(queue);
+  stream->setPeer({from, from});
   listeners.last().handlers.onAccept(stream);
   queue.runUntilIdle();
   return stream;
@@ -72,8 +79,9 @@ std::string HubFixture::hello(const std::string& pin, const std::string& name, c
   return body + "}";
 }
 
-std::shared_ptr<MemoryStream> HubFixture::connectAuthed(const std::string& name, const std::string& features) {
-  auto stream = connect();
+std::shared_ptr<MemoryStream> HubFixture::connectAuthed(const std::string& name, const std::string& features,
+                                                       const std::string& from) {
+  auto stream = connect(from);
   send(*stream, MessageType::hello, hello("123456", name, features));
   return stream;
 }

@@ -32,10 +32,11 @@ class HubFixture : public ::testing::Test {
   HubFixture();
 
   // A new connection from the listener.
-  std::shared_ptr<MemoryStream> connect();
+  std::shared_ptr<MemoryStream> connect(const std::string& from = "192.0.2.1");
   void send(MemoryStream& stream, MessageType type, const std::string& body);
   // Connects and authenticates as the name.
-  std::shared_ptr<MemoryStream> connectAuthed(const std::string& name, const std::string& features = "");
+  std::shared_ptr<MemoryStream> connectAuthed(const std::string& name, const std::string& features = "",
+                                              const std::string& from = "192.0.2.1");
   static std::string hello(const std::string& pin, const std::string& name, const std::string& features = "");
   const StreamHub::Client& onlyClient() const;
 
@@ -50,11 +51,14 @@ class HubFixture : public ::testing::Test {
   bool trusted = true;
   std::vector<InputMessage> injected;
   std::vector<KeyMessage> typed;
+  bool keyQueueFull = false;
+  std::vector<uint64_t> droppedKeysOf;
   std::vector<std::pair<Point, std::function<void(bool)>>> focusChecks;
 
   std::vector<std::vector<std::string>> reportedNames;
   std::vector<std::pair<std::string, std::optional<uint16_t>>> listenerStates;
   int permissionPrompts = 0;
+  std::vector<StreamHub::AuthFailures> authFailures;
   std::shared_ptr<StreamHub> hub;
 };
 

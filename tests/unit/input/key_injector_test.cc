@@ -39,7 +39,7 @@ class KeyInjectorTest : public ::testing::Test {
   }
   // Enters a message and waits out its pause.
   std::vector<KeyTap> run(KeyMessage message) {
-    injector.enqueue(std::move(message));
+    injector.enqueue(1, std::move(message));
     executor.advance(milliseconds(200));
     return takeTaps();
   }
@@ -78,12 +78,12 @@ TEST_F(KeyInjectorTest, EightyCharactersArePastedSeventyNineTyped) {
 }
 
 TEST_F(KeyInjectorTest, WaitsOutEachPauseAndMergesTextThatArrivesMeanwhile) {
-  injector.enqueue(text("a"));
-  injector.enqueue(text("b", 1));  // deletions first: kept apart
-  injector.enqueue(text("c"));
-  injector.enqueue(text("d", 0));
-  injector.enqueue(key("return"));
-  injector.enqueue(text("e"));
+  injector.enqueue(1, text("a"));
+  injector.enqueue(1, text("b", 1));  // deletions first: kept apart
+  injector.enqueue(1, text("c"));
+  injector.enqueue(1, text("d", 0));
+  injector.enqueue(1, key("return"));
+  injector.enqueue(1, text("e"));
   EXPECT_EQ(takeTaps(), tapsOf({'a'}));
   executor.advance(milliseconds(9));
   EXPECT_TRUE(takeTaps().empty());
@@ -96,10 +96,10 @@ TEST_F(KeyInjectorTest, WaitsOutEachPauseAndMergesTextThatArrivesMeanwhile) {
   executor.advance(milliseconds(10));
 
   // A paste holds the queue for longer.
-  injector.enqueue(text(repeat("x", 100)));
+  injector.enqueue(1, text(repeat("x", 100)));
   EXPECT_EQ(takeTaps(), tapsOf({XKB_KEY_v}, kControl));
   executor.advance(milliseconds(20));
-  injector.enqueue(text("y"));
+  injector.enqueue(1, text("y"));
   executor.advance(milliseconds(129));
   EXPECT_TRUE(takeTaps().empty());
   executor.advance(milliseconds(1));
@@ -122,7 +122,7 @@ TEST_F(KeyInjectorTest, NamedKeysAndSingleCharactersWithModifiers) {
   EXPECT_EQ(run(KeyMessage{.text = "zz", .backspaces = 4, .key = "tab", .modifiers = {}}), tapsOf({XKB_KEY_Tab}));
 
   KeyInjector super{executor, keyboard, clipboard, sources, CmdModifier::super};
-  super.enqueue(key("c", {"cmd", "ctrl"}));
+  super.enqueue(1, key("c", {"cmd", "ctrl"}));
   EXPECT_EQ(takeTaps(), tapsOf({'c'}, kSuper | kControl));
 }
 
@@ -141,7 +141,7 @@ TEST_F(KeyInjectorTest, GraceTimeOnlyAfterControlAloneWithANavigationKey) {
 TEST_F(KeyInjectorTest, PasteRestoresTheEarlierContentsOneSecondLater) {
   clipboard.userCopies("mine");
   ClipboardContents before = clipboard.contents;
-  injector.enqueue(text(repeat("p", 90)));
+  injector.enqueue(1, text(repeat("p", 90)));
   ASSERT_EQ(clipboard.contents.size(), 3u);
   executor.advance(milliseconds(999));
   EXPECT_EQ(clipboard.contents[0].data, repeat("p", 90));
@@ -151,22 +151,22 @@ TEST_F(KeyInjectorTest, PasteRestoresTheEarlierContentsOneSecondLater) {
 
 TEST_F(KeyInjectorTest, PasteLeavesTheClipboardAloneWhenSomeoneCopiedMeanwhile) {
   clipboard.userCopies("mine");
-  injector.enqueue(text(repeat("p", 90)));
+  injector.enqueue(1, text(repeat("p", 90)));
   executor.advance(milliseconds(500));
   clipboard.userCopies("theirs");
   executor.advance(milliseconds(600));
   EXPECT_EQ(clipboard.contents, (ClipboardContents{{"text/plain", "theirs"}}));
 
   // The dropped copy is not restored by a later paste either.
-  injector.enqueue(text(repeat("q", 90)));
+  injector.enqueue(1, text(repeat("q", 90)));
   executor.advance(milliseconds(1000));
   EXPECT_EQ(clipboard.contents, (ClipboardContents{{"text/plain", "theirs"}}));
 }
 
 TEST_F(KeyInjectorTest, TwoPastesRestoreWhatWasThereBeforeTheFirst) {
-  injector.enqueue(text(repeat("1", 90)));  // the clipboard was empty
+  injector.enqueue(1, text(repeat("1", 90)));  // the clipboard was empty
   executor.advance(milliseconds(500));
-  injector.enqueue(text(repeat("2", 90)));
+  injector.enqueue(1, text(repeat("2", 90)));
   executor.advance(milliseconds(999));
   EXPECT_EQ(clipboard.contents[0].data, repeat("2", 90));
   executor.advance(milliseconds(1));
@@ -175,7 +175,7 @@ TEST_F(KeyInjectorTest, TwoPastesRestoreWhatWasThereBeforeTheFirst) {
 
 TEST_F(KeyInjectorTest, InputMethodIsSwitchedAwayForTypingAndComesBackFiveSecondsAfterTheLastText) {
   sources.selected = FakeInputSources::kInputMethod;
-  injector.enqueue(text("ab", 2));
+  injector.enqueue(1, text("ab", 2));
   EXPECT_EQ(takeTaps(), tapsOf({XKB_KEY_BackSpace, XKB_KEY_BackSpace}));
   EXPECT_EQ(sources.selected, FakeInputSources::kLatin);
   executor.advance(milliseconds(79));
@@ -184,7 +184,7 @@ TEST_F(KeyInjectorTest, InputMethodIsSwitchedAwayForTypingAndComesBackFiveSecond
   EXPECT_EQ(takeTaps(), tapsOf({'a', 'b'}));  // the deletions are not repeated
 
   executor.advance(milliseconds(3000));
-  injector.enqueue(text("c"));  // postpones the restoration
+  injector.enqueue(1, text("c"));  // postpones the restoration
   executor.advance(milliseconds(4999));
   EXPECT_EQ(sources.selected, FakeInputSources::kLatin);
   executor.advance(milliseconds(1));
@@ -211,13 +211,41 @@ TEST_F(KeyInjectorTest, PastesWhenTheSwitchFailsOrWasTriedWithinASecond) {
 
 TEST_F(KeyInjectorTest, PendingWorkDoesNothingOnceTheInjectorIsGone) {
   auto shortLived = std::make_unique<KeyInjector>(executor, keyboard, clipboard, sources, CmdModifier::ctrl);
-  shortLived->enqueue(text(repeat("z", 90)));
-  shortLived->enqueue(text("later"));
+  shortLived->enqueue(1, text(repeat("z", 90)));
+  shortLived->enqueue(1, text("later"));
   shortLived.reset();
   takeTaps();
   executor.advance(milliseconds(2000));
   EXPECT_TRUE(takeTaps().empty());
   EXPECT_EQ(clipboard.contents[0].data, repeat("z", 90));
+}
+
+TEST_F(KeyInjectorTest, QueueIsBoundedAndAClientsLeftoversGoWithIt) {
+  // Client 1 floods named keys; a refused message queues nothing.
+  size_t accepted = 0;
+  while (injector.enqueue(1, key("left"))) ++accepted;
+  EXPECT_EQ(accepted, KeyInjector::kMaxQueuedMessages + 1);  // the first is typed at once
+  EXPECT_FALSE(injector.enqueue(2, key("right")));
+  // Text that would pass the byte bound is refused even where it could merge.
+  EXPECT_FALSE(injector.enqueue(1, text(std::string(KeyInjector::kMaxQueuedTextBytes + 1, 'x'))));
+
+  injector.dropClient(1);
+  EXPECT_TRUE(injector.enqueue(2, text("ok")));
+  executor.advance(milliseconds(2000));
+  // Only what was already being typed when client 1 left, then client 2's text.
+  const std::vector<KeyTap> taps = takeTaps();
+  ASSERT_EQ(taps.size(), 3u);
+  EXPECT_EQ(taps[0], (KeyTap{XKB_KEY_Left, 0}));
+  EXPECT_EQ(std::vector<KeyTap>(taps.begin() + 1, taps.end()), tapsOf({XKB_KEY_o, XKB_KEY_k}));
+}
+
+TEST_F(KeyInjectorTest, TextsOfDifferentClientsAreNotMerged) {
+  injector.enqueue(1, text("ab"));  // typed at once
+  injector.enqueue(1, text("c"));
+  injector.enqueue(2, text("d"));
+  injector.dropClient(1);
+  executor.advance(milliseconds(2000));
+  EXPECT_EQ(takeTaps(), tapsOf({XKB_KEY_a, XKB_KEY_b, XKB_KEY_d}));
 }
 
 }  // namespace
