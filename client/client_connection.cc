@@ -18,6 +18,7 @@ void ClientConnection::start() {
   connection_->onReady = [weak] {
     auto self = weak.lock();
     if (!self) return;
+    if (!self->options_.helloWhenReady) return;
     self->hello();
     if (self->onHelloSent) self->onHelloSent();
   };
@@ -34,6 +35,10 @@ void ClientConnection::hello() {
   HelloMessage hello{options_.pin, options_.name, options_.version, std::nullopt};
   if (!options_.features.empty()) hello.features = options_.features;
   send(MessageType::hello, hello);
+}
+
+void ClientConnection::sendRaw(MessageType type, const Bytes& body) {
+  if (connection_) connection_->send(type, body);
 }
 
 void ClientConnection::close() {

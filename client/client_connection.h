@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "core/asio_executor.h"
-#include "server/framed_connection.h"
-#include "server/messages.h"
+#include "wire/framed_connection.h"
+#include "wire/messages.h"
 
 namespace vistaro::client {
 
@@ -21,6 +21,8 @@ struct ClientOptions {
   int64_t version = 1;
   // "patch" announces that this client applies partial frames.
   std::vector<std::string> features;
+  // Off: nothing goes out until the caller sends it (tests that speak for the client).
+  bool helloWhenReady = true;
 };
 
 // One connection to a host: TLS keyed by the PIN, hello once the session is
@@ -46,6 +48,8 @@ class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
 
   // Sent by itself once the session is up; again, the host judges it anew.
   void hello();
+  // Any type and body, as a client that does not play by the rules would send them.
+  void sendRaw(MessageType type, const Bytes& body);
   void request(const RequestMessage& message);
   void selectDisplay(DisplayID id);
   void input(const InputMessage& message);

@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "server/messages.h"
+#include "wire/messages.h"
 
 namespace vistaro::client {
 

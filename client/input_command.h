@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "server/messages.h"
+#include "wire/messages.h"
 
 namespace vistaro::client {
 

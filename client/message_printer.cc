@@ -1,6 +1,6 @@
 #include "client/message_printer.h"
 
-#include "server/message_type.h"
+#include "wire/message_type.h"
 
 namespace vistaro::client {
 

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "server/message_type.h"
-#include "server/messages.h"
+#include "wire/message_type.h"
+#include "wire/messages.h"
 
 namespace vistaro::client {
 

@@ -1,4 +1,4 @@
-# Test helpers shared by every area's test folder.
+# Test helpers shared by every area's test folder; every test links the support library.
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
@@ -6,8 +6,7 @@ include(GoogleTest)
 function(vistaro_unit_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
-  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} vistaro_test_support GTest::gtest GTest::gmock GTest::gtest_main)
   gtest_discover_tests(${name} PROPERTIES LABELS unit DISCOVERY_TIMEOUT 60)
 endfunction()
 
@@ -19,10 +18,7 @@ function(vistaro_integration_test name)
   if(T_WRAPPER)
     set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR ${T_WRAPPER})
   endif()
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
-  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-  target_compile_definitions(${name} PRIVATE
-    VISTARO_SOURCE_DIR="${CMAKE_SOURCE_DIR}" VISTARO_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  target_link_libraries(${name} PRIVATE ${T_LIBS} vistaro_test_support GTest::gtest GTest::gmock GTest::gtest_main)
   gtest_discover_tests(${name} PROPERTIES LABELS integration DISCOVERY_TIMEOUT 60 TIMEOUT 300)
   if(T_LABELS)
     # Discovery passes one value per property, so further labels are set once the tests are known.

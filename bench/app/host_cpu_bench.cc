@@ -10,10 +10,10 @@
 #include <thread>
 
 #include "capture/frame_encoder.h"
-#include "integration/app/host_process.h"
-#include "integration/app/watching_client.h"
 #include "platform/x11/x11_connection.h"
-#include "support/process_cpu.h"
+#include "support/host_process.h"
+#include "support/loopback_client.h"
+#include "bench/process_cpu.h"
 #include "support/xvfb_server.h"
 
 // After the others: Xlib defines None and Bool as macros.
@@ -29,6 +29,7 @@ using namespace std::chrono_literals;
 constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
 constexpr char kPin[] = "246810";
+constexpr int kBaseWidth = 960;
 constexpr auto kWarmUp = 1s;
 constexpr auto kMeasured = 5s;
 
@@ -107,7 +108,7 @@ double encodeMilliseconds() {
   constexpr int rounds = 24;
   const double begin = threadCpuSeconds();
   for (int i = 0; i < rounds; ++i) {
-    auto layer = encoder.encode(*scenes()[i % scenes().size()], std::nullopt, testing::WatchingClient::kBaseWidth,
+    auto layer = encoder.encode(*scenes()[i % scenes().size()], std::nullopt, kBaseWidth,
                                 int64_t{1} << 62, 0.72);
     benchmark::DoNotOptimize(layer);
   }
@@ -144,9 +145,10 @@ void hostWatchedAtFullRate(benchmark::State& state) {
   const uint16_t port = host.port();
   if (port == 0) return state.SkipWithError("the host did not start");
   Painter painter;
-  testing::WatchingClient client(port, kPin);
+  testing::LoopbackClient client({.client = {.port = port, .pin = kPin, .name = "watcher"},
+                                  .pull = RequestMessage{std::nullopt, 0, 0, kBaseWidth, std::nullopt}});
   std::this_thread::sleep_for(kWarmUp);
-  client.forgetFrames();
+  client.frames.clear();
   for (auto _ : state) {
     int frames = 0;
     const Usage usage = measure(host.pid(), [&](Clock::time_point end) {

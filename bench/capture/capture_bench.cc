@@ -62,10 +62,10 @@ void detectChangesAllTilesEqual(benchmark::State& state) {
   const FramePool& pool = FramePool::of(int(state.range(0)), int(state.range(1)));
   const std::vector<Rect> wholeScreen{{0, 0, double(state.range(0)), double(state.range(1))}};
   ChangeDetector detector;
-  detector.detectChanges(pool.frame(0), 1, std::nullopt);
+  detector.detectChanges({pool.frame(0), 1});
   size_t i = 2;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(detector.detectChanges(pool.frame(i), 1, wholeScreen));
+    benchmark::DoNotOptimize(detector.detectChanges({pool.frame(i), 1, 1.0, DirtyRegion::of(wholeScreen)}));
     i += 2;
   }
 }
@@ -174,11 +174,11 @@ void fullChangeFrame(benchmark::State& state) {
   const std::vector<Rect> wholeScreen{{0, 0, double(state.range(0)), double(state.range(1))}};
   ChangeDetector detector;
   FrameEncoder encoder;
-  detector.detectChanges(pool.frame(0), 1, std::nullopt);
+  detector.detectChanges({pool.frame(0), 1});
   size_t i = 1;
   for (auto _ : state) {
     const SharedPixels& frame = pool.frame(i++);
-    benchmark::DoNotOptimize(detector.detectChanges(frame, 1, wholeScreen));
+    benchmark::DoNotOptimize(detector.detectChanges({frame, 1, 1.0, DirtyRegion::of(wholeScreen)}));
     benchmark::DoNotOptimize(encoder.encode(*frame, std::nullopt, 1440, unlimited, 0.72));
     benchmark::DoNotOptimize(encoder.encode(*frame, Rect{0.25, 0.25, 0.5, 0.5}, 6000, 6000, 0.8));
   }

@@ -10,7 +10,7 @@
 
 #include "bench/fanout/fanout_rig.h"
 #include "fakes/capture/test_images.h"
-#include "server/patch_rects.h"
+#include "server/fanout/patch_rects.h"
 
 namespace vistaro::bench {
 namespace {
@@ -32,7 +32,7 @@ std::shared_ptr<PixelBuffer> copyOf(const PixelBuffer& frame) {
 // Two frames to alternate between, and the change from either to the other.
 struct ChangePattern {
   SharedPixels frames[2];
-  std::optional<std::vector<Rect>> changes;
+  DirtyRegion changes = DirtyRegion::unknown();
 };
 
 ChangePattern typing() {
@@ -44,7 +44,7 @@ ChangePattern typing() {
       if ((x / 3 + y / 5) % 3 == 0) std::memset(b->mutableRow(y) + x * 4, 0x10, 3);
     }
   }
-  return {{a, b}, std::vector<Rect>{line}};
+  return {{a, b}, DirtyRegion::of({line})};
 }
 
 ChangePattern scrolling() {
@@ -54,12 +54,12 @@ ChangePattern scrolling() {
   for (int y = int(pane.y); y < int(pane.maxY()) - 40; ++y) {
     std::memcpy(b->mutableRow(y) + int(pane.x) * 4, a->row(y + 40) + int(pane.x) * 4, size_t(pane.width) * 4);
   }
-  return {{a, b}, std::vector<Rect>{pane}};
+  return {{a, b}, DirtyRegion::of({pane})};
 }
 
 ChangePattern fullScreen() {
   return {{testing::desktopLikeFrame(kWidth, kHeight, 3), testing::desktopLikeFrame(kWidth, kHeight, 4)},
-          std::nullopt};
+          DirtyRegion::unknown()};
 }
 
 const ChangePattern& pattern(int64_t kind) {
@@ -71,7 +71,7 @@ void BM_Fanout(benchmark::State& state) {
   const ChangePattern& change = pattern(state.range(0));
   const int clients = int(state.range(1));
   FanoutRig rig(clients);
-  rig.deliver(change.frames[0], std::nullopt);  // everyone holds whole layers first
+  rig.deliver(change.frames[0], DirtyRegion::unknown());  // everyone holds whole layers first
   const uint64_t bytesBefore = rig.bytesReceived();
   const double cpuBefore = processCpuSeconds();
   int next = 1;

@@ -1,6 +1,6 @@
 #include "bench/fanout/fanout_rig.h"
 
-#include "support/cross_thread_events.h"
+#include "support/threads.h"
 
 namespace vistaro::bench {
 namespace {
@@ -16,12 +16,14 @@ RequestMessage requestOf(int client) {
 }  // namespace
 
 FanoutRig::FanoutRig(int clients) {
-  hub_ = StreamHub::create({queue_, encodeQueue_, encoder_, mainQueue_, listeners_, advertiser_, HubInput{}});
-  hub_->onListenerState = [this](std::string, std::optional<uint16_t> port) {
+  hub_ = StreamHub::create({queue_, encodeQueue_, encoder_, listeners_, advertiser_, input_});
+  StreamHub::Events events;
+  events.listenerState = [this](std::string, std::optional<uint16_t> port) {
     std::lock_guard lock(mutex_);
     port_ = port;
     changed_.notify_all();
   };
+  hub_->setEvents(std::move(events));
   hub_->setPin("123456");
   hub_->setWelcome({.hostName = "bench", .displays = {{1, "Main", 2880, 1800}}, .current = 1});
   hub_->start("Bench");
@@ -69,11 +71,11 @@ void FanoutRig::frameArrived(size_t bytes) {
   changed_.notify_all();
 }
 
-void FanoutRig::deliver(SharedPixels frame, std::optional<std::vector<Rect>> changes) {
+void FanoutRig::deliver(SharedPixels frame, DirtyRegion changes) {
   std::unique_lock lock(mutex_);
   const uint64_t expected = received_ + clients_.size();
   lock.unlock();
-  hub_->submit(std::move(frame), 1, 2.0, std::move(changes));
+  hub_->submit({std::move(frame), 1, 2.0, std::move(changes)});
   lock.lock();
   changed_.wait(lock, [&] { return received_ >= expected; });
 }

@@ -8,7 +8,8 @@
 
 #include "capture/frame_encoder.h"
 #include "client/client_connection.h"
-#include "fakes/fake_service_advertiser.h"
+#include "fakes/server/fake_service_advertiser.h"
+#include "fakes/input/fake_desktop_input.h"
 #include "server/stream_hub.h"
 #include "server/tls_listener_factory.h"
 
@@ -22,7 +23,7 @@ class FanoutRig {
   ~FanoutRig();
 
   // Submits the frame and waits until every client has received its message for it.
-  void deliver(SharedPixels frame, std::optional<std::vector<Rect>> changes);
+  void deliver(SharedPixels frame, DirtyRegion changes);
   uint64_t bytesReceived() const { return bytes_; }
 
  private:
@@ -30,11 +31,11 @@ class FanoutRig {
 
   AsioExecutor queue_{"velmora.hub"};
   AsioExecutor encodeQueue_{"velmora.encode"};
-  AsioExecutor mainQueue_{"main"};
   AsioExecutor clientQueue_{"bench-clients"};
   FrameEncoder encoder_;
   TlsListenerFactory listeners_{queue_};
   testing::FakeServiceAdvertiser advertiser_;
+  testing::FakeDesktopInput input_;
   std::shared_ptr<StreamHub> hub_;
   std::vector<std::shared_ptr<client::ClientConnection>> clients_;
 

@@ -2,7 +2,7 @@
 // one address while the owner connects from another, memory held by authenticated clients that
 // announce huge messages and send nothing, and the owner's wait behind a flood of idle
 // connections. Run it in a network namespace with 127.0.0.2 on lo (as the hub tests do):
-//   tests/integration/hub/in_private_network.sh build/release/bench/hub/bench_hostile_network
+//   tests/support/in_private_network.sh build/release/bench/hub/bench_hostile_network
 #include <fmt/format.h>
 #include <unistd.h>
 
@@ -16,12 +16,13 @@
 
 #include "client/client_connection.h"
 #include "core/asio_executor.h"
-#include "fakes/fake_layer_encoder.h"
-#include "fakes/fake_service_advertiser.h"
+#include "fakes/capture/fake_layer_encoder.h"
+#include "fakes/server/fake_service_advertiser.h"
+#include "fakes/input/fake_desktop_input.h"
 #include "server/stream_hub.h"
 #include "server/tls_listener_factory.h"
 #include "server/tls_stream.h"
-#include "support/cross_thread_events.h"
+#include "support/threads.h"
 
 namespace vistaro {
 namespace {
@@ -44,13 +45,15 @@ size_t residentBytes() {
 class Hub {
  public:
   Hub() {
-    hub_ = StreamHub::create({queue_, encodeQueue_, encoder_, mainQueue_, listeners_, advertiser_, HubInput{}});
-    hub_->onListenerState = [this](std::string, std::optional<uint16_t> port) {
+    hub_ = StreamHub::create({queue_, encodeQueue_, encoder_, listeners_, advertiser_, input_});
+    StreamHub::Events events;
+    events.listenerState = [this](std::string, std::optional<uint16_t> port) {
       std::lock_guard lock(mutex_);
       port_ = port;
       changed_.notify_all();
     };
-    hub_->onAuthFailures = [this](const StreamHub::AuthFailures& failures) { failures_ = failures.count; };
+    events.authFailures = [this](const AuthFailures& failures) { failures_ = failures.count; };
+    hub_->setEvents(std::move(events));
     hub_->setPin(kPin);
     hub_->setWelcome({.hostName = "probe", .displays = {{1, "Main", 1920, 1080}}, .current = 1});
     hub_->start("Probe");
@@ -66,10 +69,10 @@ class Hub {
  private:
   AsioExecutor queue_{"velmora.hub"};
   AsioExecutor encodeQueue_{"velmora.encode"};
-  AsioExecutor mainQueue_{"main"};
   testing::FakeLayerEncoder encoder_;
   TlsListenerFactory listeners_{queue_};
   testing::FakeServiceAdvertiser advertiser_;
+  testing::FakeDesktopInput input_;
   std::shared_ptr<StreamHub> hub_;
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -79,21 +82,21 @@ class Hub {
 
 // Seconds until a client from `host` with the right PIN is welcomed (negative: never, in 10 s).
 double ownerWait(AsioExecutor& executor, const std::string& host, uint16_t port) {
-  testing::CrossThreadEvents events;
+  testing::Mailbox<bool> welcomed;
   std::shared_ptr<client::ClientConnection> owner;
   const auto start = Clock::now();
   runOn(executor, [&] {
     owner = client::ClientConnection::create(executor, {.host = host, .port = port, .pin = kPin, .name = "owner"});
-    owner->onWelcome = [&](const WelcomeMessage&) { events.add("welcome"); };
+    owner->onWelcome = [&](const WelcomeMessage&) { welcomed.put(true); };
     owner->start();
   });
-  const bool welcomed = events.waitFor("welcome");
+  const bool inTime = welcomed.take().has_value();
   const double waited = seconds(Clock::now() - start);
   runOn(executor, [&] {
     owner->close();
     owner.reset();
   });
-  return welcomed ? waited : -1;
+  return inTime ? waited : -1;
 }
 
 // 48 guessers at once from 127.0.0.1, each a wrong PIN's key, for `duration`.

@@ -12,7 +12,7 @@
 #include "platform/x11/shm_frame_pool.h"
 #include "platform/x11/x11_capture_source.h"
 #include "platform/x11/x11_connection.h"
-#include "support/process_cpu.h"
+#include "bench/process_cpu.h"
 #include "support/xvfb_server.h"
 
 // After the others: Xlib defines None and Bool as macros.
@@ -109,7 +109,7 @@ class RunningCapture {
     std::promise<std::optional<CaptureError>> started;
     main_.post([&] {
       source_.startStream(
-          display, [this](SharedPixels, std::optional<std::vector<Rect>>) { ++frames_; },
+          display, [this](CapturedFrame) { ++frames_; },
           [](std::optional<CaptureError>) {}, [&](std::optional<CaptureError> error) { started.set_value(error); });
     });
     startFailed_ = started.get_future().get().has_value();

@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-#include "control/local_addresses.h"
+#include "platform/linux/local_addresses.h"
 #include "core/l10n.h"
 
 namespace vistaro {

@@ -1,6 +1,7 @@
 #include "app/host.h"
 
 #include "input/key_modifiers.h"
+#include "platform/make_platform.h"
 
 namespace vistaro {
 namespace {
@@ -13,14 +14,14 @@ CmdModifier cmdModifierFrom(const SettingsStore& settings) {
 
 Host::Host(AsioExecutor& main, HostOptions options)
     : settings_(options.settingsFile),
-      desktopInput_(main, cmdModifierFrom(settings_), options.displayName),
-      captureSource_(main, captureQueue_, options.displayName),
-      capturer_(main, captureSource_),
-      hub_(StreamHub::create(
-          {hubQueue_, encodeQueue_, encoder_, main, listeners_, advertiser_, desktopInput_.hubInput()})),
-      hubPort_(hub_),
-      platform_(main, options.displayName, desktopInput_.hubInput().isInputTrusted) {
-  controller_ = ServerController::create({main, settings_, hubPort_, capturer_, platform_});
+      platform_(makePlatform({main, captureQueue_, options.displayName})),
+      changes_(*platform_.capture),
+      capturer_(main, changes_),
+      keys_(main, *platform_.keyboard, *platform_.clipboard, *platform_.inputSources, cmdModifierFrom(settings_)),
+      input_(main, *platform_.pointer, keys_),
+      hub_(StreamHub::create({hubQueue_, encodeQueue_, encoder_, listeners_, *platform_.advertiser, input_})),
+      hubPort_(hub_) {
+  controller_ = ServerController::create({main, settings_, hubPort_, capturer_, *platform_.session});
 }
 
 Host::~Host() {

@@ -4,16 +4,16 @@
 #include <memory>
 #include <string>
 
+#include "app/stream_hub_port.h"
+#include "capture/change_detecting_source.h"
 #include "capture/frame_encoder.h"
 #include "capture/screen_capturer.h"
 #include "control/server_controller.h"
 #include "control/settings_store.h"
-#include "control/stream_hub_port.h"
 #include "core/asio_executor.h"
-#include "platform/linux/avahi_service_advertiser.h"
-#include "platform/x11/x11_capture_source.h"
-#include "platform/x11/x11_controller_platform.h"
-#include "platform/x11/x11_desktop_input.h"
+#include "input/injected_desktop_input.h"
+#include "input/key_injector.h"
+#include "platform/platform.h"
 #include "server/tls_listener_factory.h"
 
 namespace vistaro {
@@ -23,10 +23,11 @@ struct HostOptions {
   std::filesystem::path settingsFile = SettingsStore::defaultFile();
 };
 
-// The whole host on an X11 session: every component built once, wired, started.
+// The whole host: the platform's services and every component, built once and wired here.
 // Constructed and destroyed on the main executor's thread.
 class Host {
  public:
+  // Throws std::runtime_error when the session has no display to share.
   Host(AsioExecutor& main, HostOptions options);
   ~Host();
   Host(const Host&) = delete;
@@ -42,15 +43,15 @@ class Host {
   AsioExecutor captureQueue_{"velmora.capture"};
 
   SettingsStore settings_;
+  Platform platform_;
   FrameEncoder encoder_;
   TlsListenerFactory listeners_{hubQueue_};
-  AvahiServiceAdvertiser advertiser_;
-  x11::X11DesktopInput desktopInput_;
-  x11::X11CaptureSource captureSource_;
+  ChangeDetectingSource changes_;
   ScreenCapturer capturer_;
+  KeyInjector keys_;
+  InjectedDesktopInput input_;
   std::shared_ptr<StreamHub> hub_;
   StreamHubPort hubPort_;
-  x11::X11ControllerPlatform platform_;
   std::shared_ptr<ServerController> controller_;
 };
 

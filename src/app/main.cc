@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
 #include "app/headless_console.h"
@@ -54,13 +55,22 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<vistaro::Host> host;
   std::unique_ptr<vistaro::HeadlessConsole> console;
+  int status = 0;
   main.post([&] {
-    host = std::make_unique<vistaro::Host>(main, options);
+    try {
+      host = std::make_unique<vistaro::Host>(main, options);
+    } catch (const std::runtime_error& error) {
+      std::fprintf(stderr, "vistaro-host: %s\n", error.what());
+      status = 1;
+      main.stop();
+      return;
+    }
     console = std::make_unique<vistaro::HeadlessConsole>(main, host->controller().hostName(), stdout);
     console->show(host->controller().state().current());
     host->controller().state().observe([&console](const vistaro::ControllerState& state) { console->show(state); });
   });
   main.run();
+  console.reset();
   host.reset();
-  return 0;
+  return status;
 }

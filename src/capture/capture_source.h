@@ -6,9 +6,8 @@
 #include <vector>
 
 #include "capture/capture_error.h"
+#include "capture/captured_frame.h"
 #include "core/display_info.h"
-#include "core/geometry.h"
-#include "core/pixel_buffer.h"
 
 namespace vistaro {
 
@@ -26,8 +25,9 @@ class CaptureSource {
     double pointScale = 1.0;  // pixels per point
   };
 
-  // Dirty rectangles in frame pixels; absent when the whole frame may have changed.
-  using FrameSink = std::function<void(SharedPixels, std::optional<std::vector<Rect>>)>;
+  // A frame of the stream's display; its changes are the platform's hints (whole areas, maybe
+  // larger than what really changed).
+  using FrameSink = std::function<void(CapturedFrame)>;
   // The stream ended without being asked to.
   using StopSink = std::function<void(std::optional<CaptureError>)>;
   using Completion = std::function<void(std::optional<CaptureError>)>;

@@ -55,29 +55,29 @@ bool checkedSizes(const PixelBuffer& buffer) {
 
 }  // namespace
 
-std::optional<std::vector<Rect>> ChangeDetector::detectChanges(
-    const SharedPixels& buffer, DisplayID displayID, std::optional<std::vector<Rect>> dirtyRects) {
-  if (!buffer || buffer->format() != PixelFormat::bgra || !buffer->data()) return dirtyRects;
-  if (!checkedSizes(*buffer)) return dirtyRects;
+DirtyRegion ChangeDetector::detectChanges(const CapturedFrame& captured) {
+  const SharedPixels& buffer = captured.pixels;
+  if (!buffer || buffer->format() != PixelFormat::bgra || !buffer->data()) return captured.changes;
+  if (!checkedSizes(*buffer)) return captured.changes;
   const Frame frame{buffer->data(), buffer->width(), buffer->height(), buffer->bytesPerRow()};
 
-  if (!previous_ || frame.width != width_ || frame.height != height_ || displayID != displayID_) {
-    replaceHistory(frame, displayID);
-    return std::nullopt;
+  if (!previous_ || frame.width != width_ || frame.height != height_ || captured.display != displayID_) {
+    replaceHistory(frame, captured.display);
+    return DirtyRegion::unknown();
   }
-  if (!dirtyRects) {
+  if (!captured.changes.known()) {
     copyRows(frame, 0, frame.width, 0, frame.height);
-    return std::nullopt;
+    return DirtyRegion::unknown();
   }
   std::vector<Rect> changedTiles;
-  if (dirtyRects->empty()) return changedTiles;
+  if (captured.changes.empty()) return DirtyRegion::none();
 
   if (++callStamp_ == 0) {
     std::fill(visitedStamp_.begin(), visitedStamp_.end(), 0);
     callStamp_ = 1;
   }
   const Rect bounds{0, 0, static_cast<double>(frame.width), static_cast<double>(frame.height)};
-  for (const Rect& dirty : *dirtyRects) {
+  for (const Rect& dirty : captured.changes.rects()) {
     const auto clipped = bounds.intersection(dirty);
     if (!clipped || clipped->isEmpty()) continue;
     if (!std::isfinite(clipped->maxX()) || !std::isfinite(clipped->maxY())) continue;
@@ -88,7 +88,7 @@ std::optional<std::vector<Rect>> ChangeDetector::detectChanges(
     if (tx1 < tx0 || ty1 < ty0) continue;
     for (int64_t ty = ty0; ty <= ty1; ++ty) compareTileRow(frame, ty, tx0, tx1, changedTiles);
   }
-  return changedTiles;
+  return DirtyRegion::of(std::move(changedTiles));
 }
 
 // Compares the unvisited tiles tx0..tx1 of one tile row. The rows are walked in

@@ -6,22 +6,20 @@
 #include <optional>
 #include <vector>
 
-#include "core/display_info.h"
-#include "core/geometry.h"
-#include "core/pixel_buffer.h"
+#include "capture/captured_frame.h"
 
 namespace vistaro {
 
 // Turns the capture service's coarse dirty rectangles into the 64 × 64 tiles
 // that really changed, by comparing each frame with a private copy of the
-// previous one. Absent result: treat the whole frame as changed; empty list:
-// nothing changed. Not thread-safe: called from the capture queue only.
+// previous one. Unknown result: treat the whole frame as changed; empty: nothing
+// changed. Not thread-safe: called from the capture queue only.
 class ChangeDetector {
  public:
   static constexpr int64_t tileSize = 64;
 
-  std::optional<std::vector<Rect>> detectChanges(const SharedPixels& buffer, DisplayID displayID,
-                                                 std::optional<std::vector<Rect>> dirtyRects);
+  // The tiles that changed within the frame's hints.
+  DirtyRegion detectChanges(const CapturedFrame& frame);
 
  private:
   struct FreeAligned {

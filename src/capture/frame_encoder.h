@@ -6,10 +6,10 @@
 
 #include "capture/jpeg_writer.h"
 #include "capture/lanczos_resampler.h"
+#include "capture/layer_encoder.h"
 #include "capture/resampled_strips.h"
 #include "core/geometry.h"
 #include "core/pixel_buffer.h"
-#include "server/layer_encoder.h"
 
 namespace vistaro {
 

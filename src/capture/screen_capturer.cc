@@ -18,13 +18,6 @@ DisplayInfo describe(const CaptureSource::Display& display) {
 
 }  // namespace
 
-template <typename F>
-auto ScreenCapturer::guarded(F f) {
-  return [alive = std::weak_ptr<bool>(alive_), f = std::move(f)](auto&&... args) mutable {
-    if (alive.lock()) f(std::forward<decltype(args)>(args)...);
-  };
-}
-
 ScreenCapturer::ScreenCapturer(Executor& main, CaptureSource& source) : main_(main), source_(source) {}
 
 ScreenCapturer::~ScreenCapturer() {
@@ -58,8 +51,8 @@ void ScreenCapturer::runNext() {
   queue_.pop_front();
   // The continuation always goes through the executor: an operation that completes at once
   // must not run the next one inside its own call, nor let a caller see its result early.
-  next.operation(guarded([this, done = std::move(next.done)](std::optional<CaptureError> result) mutable {
-    main_.post(guarded([this, done = std::move(done), result = std::move(result)] {
+  next.operation(guard_.wrap([this, done = std::move(next.done)](std::optional<CaptureError> result) mutable {
+    main_.post(guard_.wrap([this, done = std::move(done), result = std::move(result)] {
       --pendingOperations_;
       running_ = false;
       if (done) done(result);
@@ -81,7 +74,7 @@ ScreenCapturer::Operation ScreenCapturer::stop() {
 ScreenCapturer::Operation ScreenCapturer::updateFilter() {
   return [this](Completion done) {
     if (!stream_) return done(std::nullopt);
-    source_.listDisplays(guarded([this, done = std::move(done)](std::optional<CaptureError> error,
+    source_.listDisplays(guard_.wrap([this, done = std::move(done)](std::optional<CaptureError> error,
                                                                 std::vector<CaptureSource::Display> found) {
       if (error) return done(std::move(error));
       bool present = std::any_of(found.begin(), found.end(), [&](const auto& d) { return d.id == displayID_; });
@@ -95,11 +88,11 @@ void ScreenCapturer::stopCurrent(std::function<void()> then) {
   if (!stream_) return then();
   // Cleared first: a stop report of this stream from now on is ours, not the platform's.
   stream_.reset();
-  source_.stopStream(guarded(std::move(then)));
+  source_.stopStream(guard_.wrap(std::move(then)));
 }
 
 void ScreenCapturer::startOn(DisplayID requested, Completion done) {
-  source_.listDisplays(guarded([this, requested, done = std::move(done)](
+  source_.listDisplays(guard_.wrap([this, requested, done = std::move(done)](
                                    std::optional<CaptureError> error, std::vector<CaptureSource::Display> found) {
     if (error) return done(std::move(error));
     if (found.empty()) return done(CaptureError::noDisplay());
@@ -109,19 +102,16 @@ void ScreenCapturer::startOn(DisplayID requested, Completion done) {
     pointScale_ = display.pointScale;
 
     uint64_t stream = ++lastStream_;
-    // The frame path carries its own copies: it runs on the capture executor while the
+    // The frame path carries its own copy: it runs on the capture executor while the
     // main executor may already be choosing the next display.
-    auto frames = [onFrame = onFrame, id = display.id, scale = display.pointScale](
-                      SharedPixels pixels, std::optional<std::vector<Rect>> dirty) {
-      if (onFrame) onFrame(std::move(pixels), id, std::move(dirty), scale);
+    auto frames = [onFrame = onFrame](CapturedFrame frame) {
+      if (onFrame) onFrame(std::move(frame));
     };
-    auto stopped = [this, alive = std::weak_ptr<bool>(alive_), stream](std::optional<CaptureError> error) {
-      main_.post([this, alive, stream, error = std::move(error)]() mutable {
-        if (alive.lock()) streamStopped(stream, std::move(error));
-      });
+    auto stopped = [this, stream](std::optional<CaptureError> error) {
+      main_.post(guard_.wrap([this, stream, error = std::move(error)]() mutable { streamStopped(stream, std::move(error)); }));
     };
     source_.startStream(display.id, std::move(frames), std::move(stopped),
-                        guarded([this, stream, done = std::move(done)](std::optional<CaptureError> error) {
+                        guard_.wrap([this, stream, done = std::move(done)](std::optional<CaptureError> error) {
                           if (!error) stream_ = stream;
                           done(std::move(error));
                         }));

@@ -10,6 +10,7 @@
 #include "capture/capture_source.h"
 #include "core/display_info.h"
 #include "core/executor.h"
+#include "core/lifetime_guard.h"
 
 namespace vistaro {
 
@@ -18,8 +19,7 @@ namespace vistaro {
 // overlapping requests of the controller never interleave.
 class ScreenCapturer {
  public:
-  using FrameCallback =
-      std::function<void(SharedPixels, DisplayID, std::optional<std::vector<Rect>> dirty, double pointScale)>;
+  using FrameCallback = std::function<void(CapturedFrame)>;
   using StopCallback = std::function<void(std::optional<CaptureError>)>;
   using Completion = std::function<void(std::optional<CaptureError>)>;
   // An operation runs on the main executor and reports once, on it.
@@ -65,9 +65,6 @@ class ScreenCapturer {
   void stopCurrent(std::function<void()> then);
   void startOn(DisplayID requested, Completion done);
   void streamStopped(uint64_t stream, std::optional<CaptureError> error);
-  // Wraps a continuation so that it does nothing once the capturer is gone.
-  template <typename F>
-  auto guarded(F f);
 
   Executor& main_;
   CaptureSource& source_;
@@ -78,7 +75,7 @@ class ScreenCapturer {
   uint64_t lastStream_ = 0;
   DisplayID displayID_ = 0;
   double pointScale_ = 1.0;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  LifetimeGuard guard_;
 };
 
 }  // namespace vistaro

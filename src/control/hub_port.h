@@ -6,10 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "capture/captured_frame.h"
 #include "core/display_info.h"
-#include "core/geometry.h"
-#include "core/pixel_buffer.h"
-#include "server/messages.h"
+#include "wire/messages.h"
 
 namespace vistaro {
 
@@ -32,9 +31,8 @@ class HubPort {
   virtual void setPin(std::string pin) = 0;
   virtual void setWelcome(WelcomeMessage welcome) = 0;
   virtual void broadcastError(std::string code, std::string message) = 0;
-  // From the capture queue: a frame with changes (absent = unknown changes).
-  virtual void submit(SharedPixels buffer, DisplayID display, double pointScale,
-                      std::optional<std::vector<Rect>> changes) = 0;
+  // From the capture queue: a frame that changed.
+  virtual void submit(CapturedFrame frame) = 0;
   virtual void clearLatest() = 0;
 };
 

@@ -36,7 +36,7 @@ ServerController::~ServerController() {
 
 void ServerController::start() {
   report(settings_.loadProblem());
-  const std::string pin = settings_.pin().value_or(newPin());
+  const std::string pin = settings_.pin() ? *settings_.pin() : newPin();
   DisplayID selected = settings_.displayID().value_or(0);
   storePin(pin);
   if (selected == 0) selected = platform_.mainDisplayID().value_or(0);
@@ -74,13 +74,8 @@ void ServerController::start() {
   };
   hub_.setCallbacks(std::move(callbacks));
 
-  // The frame path holds the detector and the hub, never the controller.
-  capturer_.onFrame = [detector = detector_, &hub = hub_](SharedPixels buffer, DisplayID display,
-                                                          std::optional<std::vector<Rect>> dirty, double scale) {
-    auto changes = detector->detectChanges(buffer, display, std::move(dirty));
-    if (changes && changes->empty()) return;
-    hub.submit(std::move(buffer), display, scale, std::move(changes));
-  };
+  // The frame path holds the hub, never the controller.
+  capturer_.onFrame = [&hub = hub_](CapturedFrame frame) { hub.submit(std::move(frame)); };
   capturer_.onStop = [weak](std::optional<CaptureError> error) {
     if (auto self = weak.lock()) self->streamStopped(std::move(error));
   };

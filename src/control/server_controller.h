@@ -5,7 +5,6 @@
 #include <optional>
 #include <string>
 
-#include "capture/change_detector.h"
 #include "capture/screen_capturer.h"
 #include "control/controller_platform.h"
 #include "control/hub_port.h"
@@ -90,7 +89,6 @@ class ServerController : public std::enable_shared_from_this<ServerController> {
   uint64_t failuresBeforeNewPin_ = 0;
   uint64_t failuresSeen_ = 0;
   bool didPromptInput_ = false;
-  std::shared_ptr<ChangeDetector> detector_ = std::make_shared<ChangeDetector>();
 };
 
 }  // namespace vistaro

@@ -33,13 +33,6 @@ KeyInjector::~KeyInjector() {
   clipboardRestore_.cancel();
 }
 
-template <typename Fn>
-Executor::Task KeyInjector::guarded(Fn fn) {
-  return [alive = std::weak_ptr<bool>(alive_), fn = std::move(fn)]() mutable {
-    if (alive.lock()) fn();
-  };
-}
-
 bool KeyInjector::enqueue(uint64_t client, KeyMessage message) {
   const size_t textBytes = message.text ? message.text->size() : 0;
   bool mergeable = message.text && message.backspaces.value_or(0) == 0 && !pending_.empty() &&
@@ -76,7 +69,7 @@ void KeyInjector::processNext() {
   pendingTextBytes_ -= next.message.text ? next.message.text->size() : 0;
   current_ = next.client;
   Duration pause = handle(next.message);
-  nextStep_ = main_.postAfter(pause, guarded([this] { processNext(); }));
+  nextStep_ = main_.postAfter(pause, guard_.wrap([this] { processNext(); }));
 }
 
 Duration KeyInjector::handle(const KeyMessage& message) {
@@ -140,7 +133,7 @@ void KeyInjector::pasteText(const std::string& text) {
   clipboard_.writeConcealedText(text);
   pasteChangeCount_ = clipboard_.changeCount();
   keyboard_.tap(XKB_KEY_v, cmdModifiers(cmdModifier_));
-  clipboardRestore_.schedule(main_, kClipboardRestoreDelay, guarded([this] {
+  clipboardRestore_.schedule(main_, kClipboardRestoreDelay, guard_.wrap([this] {
     if (!savedClipboard_) return;
     ClipboardContents saved = std::move(*savedClipboard_);
     savedClipboard_.reset();
@@ -161,7 +154,7 @@ bool KeyInjector::switchToAsciiCapableSource() {
 
 void KeyInjector::scheduleInputSourceRestore() {
   if (!savedSource_) return;
-  sourceRestore_.schedule(main_, kInputSourceRestoreDelay, guarded([this] {
+  sourceRestore_.schedule(main_, kInputSourceRestoreDelay, guard_.wrap([this] {
     if (!savedSource_) return;
     InputSourceID source = *savedSource_;
     savedSource_.reset();

@@ -5,10 +5,11 @@
 #include <optional>
 
 #include "core/executor.h"
+#include "core/lifetime_guard.h"
 #include "input/clipboard.h"
 #include "input/input_sources.h"
 #include "input/keyboard.h"
-#include "server/messages.h"
+#include "wire/messages.h"
 
 namespace vistaro {
 
@@ -52,8 +53,6 @@ class KeyInjector {
   void pasteText(const std::string& text);
   bool switchToAsciiCapableSource();
   void scheduleInputSourceRestore();
-  template <typename Fn>
-  Executor::Task guarded(Fn fn);
 
   Executor& main_;
   Keyboard& keyboard_;
@@ -73,7 +72,7 @@ class KeyInjector {
   uint64_t pasteChangeCount_ = 0;
   DelayedWork clipboardRestore_;
   Cancellable nextStep_;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  LifetimeGuard guard_;
 };
 
 }  // namespace vistaro

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
+#include "core/display_info.h"
 #include "core/geometry.h"
 
 namespace vistaro {
@@ -21,10 +23,15 @@ struct PointerEvent {
   bool operator==(const PointerEvent&) const = default;
 };
 
-// Where pointer events go: the desktop, or a recorder in tests. Posts in call order.
-class PointerEventSink {
+// The desktop's pointer as the injector drives it: the device, or a recorder in tests.
+class PointerDevice {
  public:
-  virtual ~PointerEventSink() = default;
+  virtual ~PointerDevice() = default;
+  // Input may be injected at all (on X11: the server is there and offers XTest).
+  virtual bool usable() = 0;
+  // A display's bounds in global coordinates; absent when there is no such display.
+  virtual std::optional<Rect> boundsOf(DisplayID id) = 0;
+  // Posts in call order.
   virtual void post(const PointerEvent& event) = 0;
 };
 

@@ -20,19 +20,15 @@ double clampFraction(double value) {
 
 }  // namespace
 
-PointerInjector::PointerInjector(std::function<bool()> isTrusted, DisplayBoundsLookup bounds,
-                                 PointerEventSink& sink)
-    : isTrusted_(std::move(isTrusted)), bounds_(std::move(bounds)), sink_(sink) {}
-
-std::optional<Point> PointerInjector::displayPoint(const InputMessage& message) const {
-  std::optional<Rect> bounds = bounds_(message.displayID);
+std::optional<Point> PointerInjector::displayPoint(const InputMessage& message) {
+  std::optional<Rect> bounds = device_.boundsOf(message.displayID);
   if (!bounds || bounds->isEmpty()) return std::nullopt;
   return Point{bounds->minX() + clampFraction(message.x) * (bounds->width - 1),
                bounds->minY() + clampFraction(message.y) * (bounds->height - 1)};
 }
 
 bool PointerInjector::injectPointerInput(const InputMessage& message) {
-  if (!isTrusted_()) return false;
+  if (!device_.usable()) return false;
   std::optional<Point> point = displayPoint(message);
   if (!point) return true;
   if (message.kind == InputMessage::Kind::scroll) {
@@ -47,18 +43,18 @@ void PointerInjector::postClick(const InputMessage& message, Point point) {
   PointerButton button =
       message.kind == InputMessage::Kind::rightClick ? PointerButton::right : PointerButton::left;
   int state = static_cast<int>(std::clamp<int64_t>(message.clickCount, 1, 3));
-  sink_.post({.type = PointerEvent::Type::moved, .point = point});
-  sink_.post({.type = PointerEvent::Type::down, .point = point, .button = button, .clickState = state});
-  sink_.post({.type = PointerEvent::Type::up, .point = point, .button = button, .clickState = state});
+  device_.post({.type = PointerEvent::Type::moved, .point = point});
+  device_.post({.type = PointerEvent::Type::down, .point = point, .button = button, .clickState = state});
+  device_.post({.type = PointerEvent::Type::up, .point = point, .button = button, .clickState = state});
 }
 
 void PointerInjector::postScroll(const InputMessage& message, Point point) {
   bool began = message.scrollBegan.value_or(false);
-  if (began) sink_.post({.type = PointerEvent::Type::moved, .point = point});
+  if (began) device_.post({.type = PointerEvent::Type::moved, .point = point});
   int32_t dy = clampToInt32(message.scrollY);
   int32_t dx = clampToInt32(message.scrollX);
   if (dy == 0 && dx == 0) return;
-  sink_.post({.type = PointerEvent::Type::scroll, .point = point, .scrollY = dy, .scrollX = dx,
+  device_.post({.type = PointerEvent::Type::scroll, .point = point, .scrollY = dy, .scrollX = dx,
               .beginsGesture = began});
 }
 

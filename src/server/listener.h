@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "server/byte_stream.h"
+#include "wire/byte_stream.h"
 
 namespace vistaro {
 

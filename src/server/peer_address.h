@@ -2,7 +2,7 @@
 
 #include <asio/ip/address.hpp>
 
-#include "server/byte_stream.h"
+#include "wire/byte_stream.h"
 
 namespace vistaro {
 

@@ -10,19 +10,21 @@ std::shared_ptr<StreamHub> StreamHub::create(Dependencies dependencies) {
 
 StreamHub::StreamHub(Dependencies dependencies)
     : queue_(dependencies.queue),
-      encodeQueue_(dependencies.encodeQueue),
-      encoder_(dependencies.encoder),
-      mainQueue_(dependencies.mainQueue),
       listeners_(dependencies.listeners),
       advertiser_(dependencies.advertiser),
-      input_(std::move(dependencies.input)),
-      preferredPort_(dependencies.preferredPort) {}
+      input_(dependencies.input),
+      preferredPort_(dependencies.preferredPort),
+      fanout_(FrameFanout::create(dependencies.queue, dependencies.encodeQueue, dependencies.encoder)) {}
 
 template <typename Work>
 void StreamHub::postToQueue(Work work) {
   queue_.post([weak = weak_from_this(), work = std::move(work)]() mutable {
     if (auto hub = weak.lock()) work(*hub);
   });
+}
+
+void StreamHub::setEvents(Events events) {
+  postToQueue([events = std::move(events)](StreamHub& hub) mutable { hub.events_ = std::move(events); });
 }
 
 void StreamHub::start(std::string serviceName) {
@@ -45,22 +47,12 @@ void StreamHub::setPin(std::string pin) {
   });
 }
 
-void StreamHub::submit(SharedPixels buffer, DisplayID display, double pointScale,
-                       std::optional<std::vector<Rect>> changes) {
-  postToQueue([buffer = std::move(buffer), display, pointScale, changes = std::move(changes)](StreamHub& hub) mutable {
-    for (auto& [id, client] : hub.clients_) {
-      client->base.addChanges(changes);
-      client->detail.addChanges(changes);
-    }
-    hub.latest_ = LatestFrame{++hub.seq_, std::move(buffer), display, pointScale};
-    // Copied: a send can end in a disconnect that changes the map.
-    auto clients = hub.clients_;
-    for (auto& [id, client] : clients) hub.sendFrame(client);
-  });
+void StreamHub::submit(CapturedFrame frame) {
+  postToQueue([frame = std::move(frame)](StreamHub& hub) mutable { hub.fanout_->submit(std::move(frame), hub.sessions()); });
 }
 
 void StreamHub::clearLatest() {
-  postToQueue([](StreamHub& hub) { hub.latest_.reset(); });
+  postToQueue([](StreamHub& hub) { hub.fanout_->clearLatest(); });
 }
 
 void StreamHub::setWelcome(WelcomeMessage welcome) {
@@ -98,12 +90,12 @@ void StreamHub::startListener(std::optional<uint16_t> port) {
     listener_ = listeners_.listen(port, pin_, std::move(handlers));
   } catch (const std::exception& error) {
     // Not retried: a listener that cannot even be created will not be on a timer either.
-    if (onListenerState) onListenerState(localized("待受に失敗: ") + error.what(), std::nullopt);
+    if (events_.listenerState) events_.listenerState(localized("待受に失敗: ") + error.what(), std::nullopt);
   }
 }
 
 void StreamHub::listenerReady(std::optional<uint16_t> port) {
-  if (onListenerState) onListenerState(localized("待受中"), port);
+  if (events_.listenerState) events_.listenerState(localized("待受中"), port);
   if (port) advertiser_.advertise(serviceName_, *port);
 }
 
@@ -114,7 +106,7 @@ void StreamHub::listenerFailed(std::optional<uint16_t> requestedPort, const std:
     startListener(std::nullopt);
     return;
   }
-  if (onListenerState) onListenerState(localized("待受に失敗: ") + description, std::nullopt);
+  if (events_.listenerState) events_.listenerState(localized("待受に失敗: ") + description, std::nullopt);
   advertiser_.withdraw();
   listenerRetry_.schedule(queue_, kListenerRetryDelay, [weak = weak_from_this()] {
     if (auto hub = weak.lock()) hub->startListener(hub->preferredPort_);

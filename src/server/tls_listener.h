@@ -6,7 +6,7 @@
 #include <system_error>
 
 #include "core/asio_executor.h"
-#include "server/byte_stream.h"
+#include "wire/byte_stream.h"
 #include "server/transport_parameters.h"
 
 namespace vistaro {

@@ -1,5 +1,6 @@
 #include "server/tls_listener_factory.h"
 
+#include "core/lifetime_guard.h"
 #include "server/tls_listener.h"
 #include "server/transport_parameters.h"
 
@@ -14,23 +15,19 @@ class TlsHubListener final : public Listener {
 
   // Handlers are posted, never called from inside listen(); a cancel in
   // between silences them.
-  void report(std::function<void()> news) {
-    executor_.post([alive = alive_, news = std::move(news)] {
-      if (*alive) news();
-    });
-  }
+  void report(std::function<void()> news) { executor_.post(guard_.wrap(std::move(news))); }
 
   void cancel() override {
-    *alive_ = false;
+    guard_.end();
     if (listener_) listener_->cancel();
   }
 
-  const std::shared_ptr<bool>& alive() const { return alive_; }
+  const LifetimeGuard& guard() const { return guard_; }
 
  private:
   Executor& executor_;
   std::shared_ptr<TlsListener> listener_;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  LifetimeGuard guard_;
 };
 
 }  // namespace
@@ -46,10 +43,9 @@ std::unique_ptr<Listener> TlsListenerFactory::listen(std::optional<uint16_t> por
     });
     return listener;
   }
-  tls->onAccept = [alive = listener->alive(), onAccept = std::move(handlers.onAccept)](
-                      std::shared_ptr<ByteStream> stream) {
-    if (*alive && onAccept) onAccept(std::move(stream));
-  };
+  tls->onAccept = listener->guard().wrap([onAccept = std::move(handlers.onAccept)](std::shared_ptr<ByteStream> stream) {
+    if (onAccept) onAccept(std::move(stream));
+  });
   tls->start();
   listener->report([onReady = std::move(handlers.onReady), bound = tls->port()] {
     if (onReady) onReady(bound);

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "core/asio_executor.h"
-#include "server/byte_stream.h"
+#include "wire/byte_stream.h"
 #include "server/tls_session.h"
 #include "server/transport_parameters.h"
 

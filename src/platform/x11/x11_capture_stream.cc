@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "core/l10n.h"
+#include "platform/x11/session_scale.h"
 #include "platform/x11/x11_monitors.h"
 
 namespace vistaro::x11 {
@@ -26,16 +27,19 @@ std::variant<std::unique_ptr<CaptureStream>, CaptureError> CaptureStream::open(
   auto monitors = listMonitors(connection->get());
   auto found = std::find_if(monitors.begin(), monitors.end(), [&](const Monitor& m) { return m.id == id; });
   if (found == monitors.end()) return CaptureError::noDisplay();
-  std::unique_ptr<CaptureStream> stream(new CaptureStream(std::move(connection), id, found->bounds, std::move(frames)));
+  const double scale = sessionPointScale(connection->get());
+  std::unique_ptr<CaptureStream> stream(
+      new CaptureStream(std::move(connection), id, found->bounds, scale, std::move(frames)));
   if (auto error = stream->setUp()) return *error;
   return stream;
 }
 
-CaptureStream::CaptureStream(std::unique_ptr<Connection> connection, DisplayID id, Rect monitor,
+CaptureStream::CaptureStream(std::unique_ptr<Connection> connection, DisplayID id, Rect monitor, double pointScale,
                              CaptureSource::FrameSink frames)
     : connection_(std::move(connection)),
       id_(id),
       monitor_(monitor),
+      pointScale_(pointScale),
       width_(int(monitor.width)),
       height_(int(monitor.height)),
       frames_(std::move(frames)) {}
@@ -154,11 +158,11 @@ std::optional<CaptureError> CaptureStream::tick() {
   if (onScreen) drawCursor(*lease->pixels, cursor_, cursorX, cursorY);
   cursorArea_ = pointerArea;
 
-  std::optional<std::vector<Rect>> dirty;
-  if (!wholeFrame_) dirty = std::move(dirty_);
+  CapturedFrame frame{std::move(lease->pixels), id_, pointScale_,
+                      wholeFrame_ ? DirtyRegion::unknown() : DirtyRegion::of(std::move(dirty_))};
   dirty_.clear();
   wholeFrame_ = false;
-  if (frames_) frames_(std::move(lease->pixels), std::move(dirty));
+  if (frames_) frames_(std::move(frame));
   return std::nullopt;
 }
 

@@ -35,7 +35,8 @@ class CaptureStream {
   std::optional<CaptureError> tick();
 
  private:
-  CaptureStream(std::unique_ptr<Connection> connection, DisplayID id, Rect monitor, CaptureSource::FrameSink frames);
+  CaptureStream(std::unique_ptr<Connection> connection, DisplayID id, Rect monitor, double pointScale,
+                CaptureSource::FrameSink frames);
   std::optional<CaptureError> setUp();
   void drainEvents();
   void collectDamage();
@@ -47,6 +48,7 @@ class CaptureStream {
   std::unique_ptr<Connection> connection_;
   DisplayID id_;
   Rect monitor_;  // root pixels
+  double pointScale_;
   int ticksUntilMonitorCheck_ = ticksPerMonitorCheck;
   int width_;
   int height_;

@@ -1,6 +1,7 @@
 #include "platform/x11/x11_connection.h"
 
 #include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
 
 #include <map>
 #include <mutex>
@@ -76,6 +77,11 @@ Connection::~Connection() {
 int Connection::takeError() {
   std::lock_guard lock(registryMutex);
   return std::exchange(firstError_, 0);
+}
+
+bool offersXTest(const Connection* connection) {
+  int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+  return live(connection) && XTestQueryExtension(connection->get(), &eventBase, &errorBase, &major, &minor);
 }
 
 }  // namespace vistaro::x11

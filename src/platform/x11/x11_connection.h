@@ -41,4 +41,7 @@ class Connection {
 // (a crash), and the thread that saw the loss keeps the display's lock for good.
 inline bool live(const Connection* connection) { return connection && !connection->broken(); }
 
+// The server offers XTest, through which the host injects pointer and key events.
+bool offersXTest(const Connection* connection);
+
 }  // namespace vistaro::x11

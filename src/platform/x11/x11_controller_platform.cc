@@ -1,27 +1,20 @@
 #include "platform/x11/x11_controller_platform.h"
 
-#include <unistd.h>
-
-#include <random>
-
 #include "core/log.h"
 #include "platform/x11/x11_connection.h"
 
 namespace vistaro::x11 {
 
-X11ControllerPlatform::X11ControllerPlatform(Executor& main, std::string displayName,
-                                             std::function<bool()> inputTrusted)
-    : main_(main), displayName_(std::move(displayName)), inputTrusted_(std::move(inputTrusted)) {}
+X11ControllerPlatform::X11ControllerPlatform(Executor& main, std::string displayName)
+    : main_(main), displayName_(std::move(displayName)) {}
 
 X11ControllerPlatform::~X11ControllerPlatform() { poll_.cancel(); }
 
-std::string X11ControllerPlatform::hostName() {
-  char name[256] = {};
-  if (::gethostname(name, sizeof name - 1) != 0) return {};
-  return name;
-}
-
 bool X11ControllerPlatform::hasScreenCapturePermission() { return Connection::open(displayName_) != nullptr; }
+
+bool X11ControllerPlatform::isInputTrusted() {
+  return offersXTest(Connection::open(displayName_).get());
+}
 
 void X11ControllerPlatform::promptForInputPermission() {
   logWarning("input", "the X server offers no XTest extension: clicks and keys from clients cannot be injected");
@@ -60,11 +53,6 @@ void X11ControllerPlatform::pollScreens() {
   lastMonitors_ = std::move(now);
   if (differs && screensChanged_) screensChanged_();
   poll_ = main_.postAfter(kScreenPollInterval, [this] { pollScreens(); });
-}
-
-uint32_t X11ControllerPlatform::randomBelow(uint32_t bound) {
-  std::random_device source;  // the kernel's getrandom: a PIN must not be guessable
-  return std::uniform_int_distribution<uint32_t>(0, bound - 1)(source);
 }
 
 }  // namespace vistaro::x11

@@ -6,6 +6,8 @@
 
 #include "control/controller_platform.h"
 #include "core/executor.h"
+#include "platform/linux/host_name.h"
+#include "platform/linux/secure_random.h"
 #include "platform/x11/x11_monitors.h"
 
 namespace vistaro::x11 {
@@ -15,17 +17,17 @@ class X11ControllerPlatform final : public ControllerPlatform {
  public:
   static constexpr Duration kScreenPollInterval = std::chrono::seconds(2);
 
-  // inputTrusted: whether the pointer and keys can be injected (XTest is there).
-  X11ControllerPlatform(Executor& main, std::string displayName, std::function<bool()> inputTrusted);
+  X11ControllerPlatform(Executor& main, std::string displayName);
   ~X11ControllerPlatform() override;
 
-  std::string hostName() override;
+  std::string hostName() override { return vistaro::hostName(); }
   bool hasScreenCapturePermission() override;
-  bool isInputTrusted() override { return inputTrusted_(); }
+  // The server offers XTest, through which the pointer and keys are injected.
+  bool isInputTrusted() override;
   void promptForInputPermission() override;
   std::optional<DisplayID> mainDisplayID() override;
   void observeScreenChanges(std::function<void()> changed) override;
-  uint32_t randomBelow(uint32_t bound) override;
+  uint32_t randomBelow(uint32_t bound) override { return secureRandomBelow(bound); }
 
  private:
   std::vector<Monitor> monitors();
@@ -33,7 +35,6 @@ class X11ControllerPlatform final : public ControllerPlatform {
 
   Executor& main_;
   std::string displayName_;
-  std::function<bool()> inputTrusted_;
   std::function<void()> screensChanged_;
   std::vector<Monitor> lastMonitors_;
   Cancellable poll_;

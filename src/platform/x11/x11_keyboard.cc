@@ -28,10 +28,6 @@ std::vector<KeyCode> findEmptyKeycodes(::Display* d, size_t limit) {
   return result;
 }
 
-bool hasXTest(::Display* d) {
-  int eventBase = 0, errorBase = 0, major = 0, minor = 0;
-  return XTestQueryExtension(d, &eventBase, &errorBase, &major, &minor);
-}
 
 }  // namespace
 
@@ -48,7 +44,7 @@ void X11Keyboard::connect() {
   connection_ = Connection::open(displayName_);
   keymap_ = std::make_unique<X11Keymap>(connection_.get());
   reconnect_.connected();
-  hasXTest_ = connection_ && hasXTest(connection_->get());
+  hasXTest_ = offersXTest(connection_.get());
   if (!connection_) return;
   for (KeyCode code : findEmptyKeycodes(connection_->get(), kMaxSpares)) {
     spares_.push_back({.keycode = code});
@@ -126,9 +122,7 @@ std::optional<KeyCode> X11Keyboard::bindSpare(Keysym keysym) {
     spare->bound = keysym;
   }
   spare->lastUse = Clock::now();
-  releaseWork_.schedule(executor_, kReleaseSparesAfter, [this, alive = std::weak_ptr<bool>(alive_)] {
-    if (alive.lock()) releaseSpares();
-  });
+  releaseWork_.schedule(executor_, kReleaseSparesAfter, guard_.wrap([this] { releaseSpares(); }));
   return spare->keycode;
 }
 

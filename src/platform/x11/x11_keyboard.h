@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/executor.h"
+#include "core/lifetime_guard.h"
 #include "input/keyboard.h"
 #include "platform/x11/reconnect_pacer.h"
 #include "platform/x11/x11_keymap.h"
@@ -56,7 +57,7 @@ class X11Keyboard final : public Keyboard {
   std::vector<Spare> spares_;
   std::set<KeyCode> spareCodes_;
   DelayedWork releaseWork_;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  LifetimeGuard guard_;
 };
 
 }  // namespace vistaro::x11

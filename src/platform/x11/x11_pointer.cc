@@ -13,10 +13,6 @@ namespace {
 
 constexpr unsigned kWheelUp = 4, kWheelDown = 5, kWheelLeft = 6, kWheelRight = 7;
 
-bool hasXTest(::Display* display) {
-  int eventBase = 0, errorBase = 0, major = 0, minor = 0;
-  return XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor);
-}
 
 }  // namespace
 
@@ -24,7 +20,7 @@ X11Pointer::X11Pointer(const std::string& displayName) : displayName_(displayNam
 
 void X11Pointer::connect() {
   connection_ = Connection::open(displayName_);
-  hasXTest_ = connection_ && hasXTest(connection_->get());
+  hasXTest_ = offersXTest(connection_.get());
   vertical_.beginGesture();
   horizontal_.beginGesture();
   reconnect_.connected();

@@ -8,7 +8,6 @@
 #include "input/wheel_accumulator.h"
 #include "platform/x11/reconnect_pacer.h"
 #include "platform/x11/x11_connection.h"
-#include "server/messages.h"
 
 namespace vistaro::x11 {
 
@@ -16,14 +15,14 @@ namespace vistaro::x11 {
 // from scroll pixels: vertical on buttons 4 (up) and 5 (down), horizontal on 6 (left)
 // and 7 (right). Has its own connection, opened again when its server comes back after a
 // loss; use it from one thread at a time.
-class X11Pointer final : public PointerEventSink {
+class X11Pointer final : public PointerDevice {
  public:
   explicit X11Pointer(const std::string& displayName = {});
 
   // Trusted to inject: the server is there and offers XTest.
-  bool usable();
+  bool usable() override;
   // The RandR monitor's bounds, by the monitor IDs the capturer uses.
-  std::optional<Rect> boundsOf(DisplayID id);
+  std::optional<Rect> boundsOf(DisplayID id) override;
 
   void post(const PointerEvent& event) override;
 

@@ -17,7 +17,6 @@ struct DecodedJpeg {
   int width = 0;
   int height = 0;
   std::vector<uint8_t> rgb;
-  std::vector<uint8_t> iccProfile;
 };
 std::optional<DecodedJpeg> decodeJpeg(const std::vector<uint8_t>& jpeg);
 

@@ -1,32 +1,27 @@
 #pragma once
 
-#include <deque>
+#include <vector>
 
 #include "control/controller_platform.h"
 
 namespace vistaro::testing {
 
+// A desktop "desk" whose main display is 1 and whose random numbers are the test's.
 class FakeControllerPlatform final : public ControllerPlatform {
  public:
-  std::string name = "desk";
   bool capturePermitted = true;
-  bool inputTrusted = true;
   int prompts = 0;
-  std::optional<DisplayID> mainDisplay = 1;
   std::function<void()> screenChanged;
-  std::deque<uint32_t> randoms{4242};
+  std::vector<uint32_t> randoms{4242};  // then zeros
+  size_t drawn = 0;
 
-  std::string hostName() override { return name; }
+  std::string hostName() override { return "desk"; }
   bool hasScreenCapturePermission() override { return capturePermitted; }
-  bool isInputTrusted() override { return inputTrusted; }
+  bool isInputTrusted() override { return true; }
   void promptForInputPermission() override { ++prompts; }
-  std::optional<DisplayID> mainDisplayID() override { return mainDisplay; }
+  std::optional<DisplayID> mainDisplayID() override { return 1; }
   void observeScreenChanges(std::function<void()> changed) override { screenChanged = std::move(changed); }
-  uint32_t randomBelow(uint32_t bound) override {
-    const uint32_t value = randoms.empty() ? 0 : randoms.front();
-    if (!randoms.empty()) randoms.pop_front();
-    return value % bound;
-  }
+  uint32_t randomBelow(uint32_t bound) override { return drawn < randoms.size() ? randoms[drawn++] % bound : 0; }
 };
 
 }  // namespace vistaro::testing

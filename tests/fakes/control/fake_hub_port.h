@@ -1,8 +1,5 @@
 #pragma once
 
-#include <string>
-#include <vector>
-
 #include "control/hub_port.h"
 
 namespace vistaro::testing {
@@ -15,19 +12,15 @@ class FakeHubPort final : public HubPort {
   std::optional<std::string> serviceName;
   std::vector<WelcomeMessage> welcomes;
   std::vector<ErrorMessage> errors;
-  std::vector<std::optional<std::vector<Rect>>> submitted;
+  std::vector<CapturedFrame> submitted;
   int clears = 0;
 
   void setCallbacks(Callbacks c) override { callbacks = std::move(c); }
   void start(std::string name) override { serviceName = std::move(name); }
   void setPin(std::string pin) override { pins.push_back(std::move(pin)); }
   void setWelcome(WelcomeMessage welcome) override { welcomes.push_back(std::move(welcome)); }
-  void broadcastError(std::string code, std::string message) override {
-    errors.push_back({std::move(code), std::move(message)});
-  }
-  void submit(SharedPixels, DisplayID, double, std::optional<std::vector<Rect>> changes) override {
-    submitted.push_back(std::move(changes));
-  }
+  void broadcastError(std::string code, std::string text) override { errors.push_back({std::move(code), std::move(text)}); }
+  void submit(CapturedFrame frame) override { submitted.push_back(std::move(frame)); }
   void clearLatest() override { ++clears; }
 };
 

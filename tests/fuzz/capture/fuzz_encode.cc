@@ -1,39 +1,37 @@
-// Random frame sizes, regions, limits and patch geometry for the frame encoder.
+// Random frame sizes, regions, limits, qualities and patch geometry for the frame encoder.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstring>
+
 #include "capture/frame_encoder.h"
-#include "fuzz_input.h"
-
-namespace {
-
-// Mostly coordinates within a range around the frame, sometimes any double (NaN, infinities, huge).
-double coordinate(vistaro::fuzzing::FuzzInput& in, double range) {
-  if (in.take<uint8_t>() < 16) return in.take<double>();
-  return (in.take<uint16_t>() / 65535.0) * range * 1.5 - range * 0.25;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vistaro;
   static FrameEncoder encoder;  // reused, as the hub does
-  fuzzing::FuzzInput in{data, size};
-  const int width = in.take<uint8_t>() % 120;
-  const int height = in.take<uint8_t>() % 90;
-  auto frame = PixelBuffer::allocate(width, height, static_cast<size_t>(width) * 4 + in.take<uint8_t>() % 9);
-  for (size_t i = 0; i < frame->bytesPerRow() * static_cast<size_t>(height); ++i) {
-    frame->mutableData()[i] = static_cast<uint8_t>(i * 31 + in.take<uint8_t>());
-  }
+  FuzzedDataProvider in(data, size);
+  const auto anyDouble = [&] {  // NaN and infinities too
+    double value = 0;
+    const auto bytes = in.ConsumeBytes<uint8_t>(sizeof value);
+    return *static_cast<double*>(std::memcpy(&value, bytes.data(), bytes.size()));
+  };
+  // Mostly coordinates within a range around the frame.
+  const auto coordinate = [&](double range) {
+    return in.ConsumeIntegralInRange(0, 15) == 0 ? anyDouble()
+                                                 : in.ConsumeFloatingPointInRange(-range / 4, range * 1.25);
+  };
+  const int width = in.ConsumeIntegralInRange(0, 119), height = in.ConsumeIntegralInRange(0, 89);
+  auto frame = PixelBuffer::allocate(width, height, size_t(width) * 4 + in.ConsumeIntegralInRange(0, 8));
+  const uint8_t seed = in.ConsumeIntegral<uint8_t>();  // contents matter little: the bytes go to geometry
+  for (size_t i = 0; i < frame->bytesPerRow() * height; ++i) frame->mutableData()[i] = i * 31 + seed;
   std::optional<Rect> region;
-  if (in.take<uint8_t>() % 2)
-    region = Rect{coordinate(in, 1), coordinate(in, 1), coordinate(in, 1), coordinate(in, 1)};
-  const int64_t maxWidth = in.take<int16_t>();
-  const int64_t maxHeight = in.take<uint8_t>() % 2 ? int64_t{1} << 62 : in.take<int16_t>();
-  const double quality = in.take<uint8_t>() / 200.0;
+  if (in.ConsumeBool()) region = Rect{coordinate(1), coordinate(1), coordinate(1), coordinate(1)};
+  const int64_t maxWidth = in.ConsumeIntegral<int16_t>();
+  const int64_t maxHeight = in.ConsumeBool() ? int64_t{1} << 62 : in.ConsumeIntegral<int16_t>();
+  const double quality = in.ConsumeBool() ? anyDouble() : in.ConsumeProbability<double>() * 1.3;
   encoder.encode(*frame, region, maxWidth, maxHeight, quality);
-
-  const Rect layer{coordinate(in, width), coordinate(in, height), coordinate(in, width), coordinate(in, height)};
-  const int64_t outputWidth = in.take<int16_t>() % 300;
-  const int64_t outputHeight = in.take<int16_t>() % 300;
-  const Rect patch{coordinate(in, 300), coordinate(in, 300), coordinate(in, 300), coordinate(in, 300)};
+  const Rect layer{coordinate(width), coordinate(height), coordinate(width), coordinate(height)};
+  const int outputWidth = in.ConsumeIntegralInRange(-300, 300), outputHeight = in.ConsumeIntegralInRange(-300, 300);
+  const Rect patch{coordinate(300), coordinate(300), coordinate(300), coordinate(300)};
   encoder.encodePatch(*frame, layer, outputWidth, outputHeight, patch, quality);
   return 0;
 }

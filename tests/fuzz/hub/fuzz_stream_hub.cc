@@ -8,11 +8,11 @@
 #include <string>
 
 #include "core/manual_executor.h"
-#include "fakes/fake_layer_encoder.h"
-#include "fakes/fake_layer_encoder.h"
-#include "fakes/fake_listener.h"
-#include "fakes/fake_service_advertiser.h"
-#include "fakes/memory_stream.h"
+#include "fakes/capture/fake_layer_encoder.h"
+#include "fakes/input/fake_desktop_input.h"
+#include "fakes/server/fake_listener.h"
+#include "fakes/server/fake_service_advertiser.h"
+#include "fakes/wire/memory_stream.h"
 #include "server/stream_hub.h"
 
 using namespace vistaro;
@@ -36,16 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FakeListenerFactory listeners;
   FakeServiceAdvertiser advertiser;
   FakeLayerEncoder encoder;
-  HubInput input;
-  input.injectPointerInput = [](const InputMessage& message) { return message.clickCount != 2; };
-  input.displayPoint = [](const InputMessage& message) { return Point{message.x, message.y}; };
-  input.isInputTrusted = [] { return true; };
-  input.enqueueKey = [](uint64_t client, const KeyMessage&) { return client % 3 != 0; };
-  input.dropKeys = [](uint64_t) {};
-  input.checkFocusAfterClick = [&queue](Point point, std::function<void(bool)> answer) {
-    queue.postAfter(std::chrono::milliseconds(200), [answer, point] { answer(point.x > 0.5); });
-  };
-  auto hub = StreamHub::create({queue, other, encoder, other, listeners, advertiser, input});
+  FakeDesktopInput desktop;
+  auto hub = StreamHub::create({queue, other, encoder, listeners, advertiser, desktop});
   hub->setPin("123456");
   hub->setWelcome({.hostName = "desk"});
   hub->start("Desk");
@@ -54,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::shared_ptr<MemoryStream> streams[2] = {std::make_shared<MemoryStream>(queue),
                                              std::make_shared<MemoryStream>(queue)};
+  streams[1]->setPeer({"192.0.2.2", "192.0.2.2"});
   for (auto& stream : streams) listeners.last().handlers.onAccept(stream);
   const std::string hello = R"({"pin":"123456","name":"A","version":1,"features":["patch"]})";
   inject(*streams[0], wireCode(MessageType::hello), reinterpret_cast<const uint8_t*>(hello.data()), hello.size());
@@ -66,12 +59,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t* body = data + at + 2;
     at += 2 + length;
     if (head == 0xff) {
+      // Time passes: focus answers come back (late, out of order), the desktop's trust and queue change.
+      for (auto& [point, answer] : desktop.focusChecks) answer(point.x > 500);
+      desktop.focusChecks.clear();
+      desktop.isTrusted = length % 5 != 0;
+      desktop.keyQueueFull = length % 3 == 0;
       queue.advance(std::chrono::milliseconds(length * 100));
       continue;
     }
     if (head == 0xfe) {
       auto frame = PixelBuffer::allocate(64 + length, 48);
-      hub->submit(frame, 1, 2.0, length % 2 ? std::nullopt : std::optional(std::vector<Rect>{{1, 2, 3, static_cast<double>(length)}}));
+      hub->submit({frame, 1, 2.0,
+                   length % 2 ? DirtyRegion::unknown() : DirtyRegion::of({{1, 2, 3, static_cast<double>(length)}})});
       queue.runUntilIdle();
       other.runUntilIdle();
       queue.runUntilIdle();

@@ -1,119 +1,86 @@
+// The encoder's JPEGs and the resampler checked by independent tools: djpeg and ImageMagick.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
-#include <string>
 
 #include "capture/frame_encoder.h"
-#include "capture/lanczos_resampler.h"
 #include "capture/srgb_profile.h"
 #include "fakes/capture/test_images.h"
+#include "support/child_process.h"
+#include "support/temp_dir.h"
 
 namespace vistaro {
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string run(const std::string& command) {
-  std::string output;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return output;
-  char chunk[4096];
-  for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) output.append(chunk, n);
-  pclose(pipe);
-  return output;
+std::string outputOf(const std::vector<std::string>& argv) {
+  testing::ChildProcess tool(argv);
+  EXPECT_EQ(tool.waitForExit(), 0) << argv[0] << ": " << tool.output().substr(0, 200);
+  return tool.output();
+}
+std::string written(const std::filesystem::path& path, const uint8_t* bytes, size_t size) {
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes), std::streamsize(size));
+  return path.string();
 }
 
-struct Ppm {
-  int width = 0, height = 0;
-  std::vector<uint8_t> rgb;
-};
-
-// Binary PPM as djpeg and ImageMagick write it (maxval 255, no comments).
-Ppm parsePpm(const std::string& bytes) {
-  std::istringstream in(bytes);
-  std::string magic;
-  int maxval = 0;
-  Ppm ppm;
-  in >> magic >> ppm.width >> ppm.height >> maxval;
-  in.get();
-  if (magic != "P6" || maxval != 255) return {};
-  ppm.rgb.resize(size_t(ppm.width) * size_t(ppm.height) * 3);
-  in.read(reinterpret_cast<char*>(ppm.rgb.data()), std::streamsize(ppm.rgb.size()));
-  return ppm;
-}
-
-class ImageToolsTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir = fs::temp_directory_path() / ("vistaro-image-tools-" + std::to_string(getpid()));
-    fs::create_directories(dir);
-  }
-  void TearDown() override { fs::remove_all(dir); }
-
-  fs::path write(const std::string& name, const std::vector<uint8_t>& bytes) {
-    const fs::path path = dir / name;
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    return path;
-  }
-
-  fs::path dir;
+TEST(ImageTools, JpegsDecodeToTheirExactSizeWithTheCompactSrgbProfile) {
   FrameEncoder encoder;
-};
-
-TEST_F(ImageToolsTest, JpegsDecodeToTheirExactSizeWithTheSrgbProfile) {
-  auto frame = testing::desktopLikeFrame(2880, 1800);
+  auto retina = testing::desktopLikeFrame(2880, 1800), frame = testing::desktopLikeFrame(2000, 1000);
+  const auto layer = [&](const PixelBuffer& from, std::optional<Rect> region, int64_t maxWidth, int64_t maxHeight) {
+    auto encoded = encoder.encode(from, region, maxWidth, maxHeight, 0.72);
+    return encoded ? std::optional(encoded->jpeg) : std::nullopt;
+  };
   const Rect whole{0, 0, 2880, 1800};
-  const std::pair<std::string, std::vector<uint8_t>> images[] = {
-      {"1440 900", encoder.encode(*frame, std::nullopt, 1440, int64_t{1} << 62, 0.72)->jpeg},
-      {"1179 736", encoder.encode(*frame, std::nullopt, 1179, int64_t{1} << 62, 0.72)->jpeg},
-      {"577 401", encoder.encode(*frame, Rect{0.1, 0.2, 0.2003, 0.2227}, 6000, 6000, 0.8)->jpeg},
-      {"7 12", *encoder.encodePatch(*frame, whole, 1440, 900, Rect{10.5, 3.2, 7.9, 12.99}, 0.72)},
-      {"33 17", *encoder.encodePatch(*frame, whole, 2880, 1800, Rect{2870, 1790, 33, 17}, 0.8)},
+  const int64_t any = int64_t{1} << 62;
+  const std::pair<std::string, std::optional<Bytes>> images[] = {
+      {"1440 900", layer(*retina, {}, 1440, any)},
+      {"1179 736", layer(*retina, {}, 1179, any)},
+      {"2000 1000", layer(*frame, {}, 5000, any)},  // never enlarged
+      {"2000 1000", layer(*frame, {}, 1999, any)},  // 0.9995: within the no-resampling band
+      {"1997 998", layer(*frame, {}, 1997, any)},
+      {"513 321", layer(*retina, {}, 6000, 321)},  // the tighter limit wins, the aspect ratio stays
+      {"1 1", layer(*frame, {}, 1, any)},
+      {"1000 500", layer(*frame, Rect{0.25, 0.25, 0.5, 0.5}, 6000, 6000)},
+      {"601 401", layer(*frame, Rect{0.10005, 0.2011, 0.3, 0.4}, 6000, 6000)},  // pixels 200.1 .. 800.1, 201.1 .. 601.1
+      {"200 500", layer(*frame, Rect{0.9, -0.5, 0.5, 1.0}, 6000, 6000)},
+      {"577 401", layer(*retina, Rect{0.1, 0.2, 0.2003, 0.2227}, 6000, 6000)},
+      {"64 64", encoder.encodePatch(*retina, whole, 1440, 900, Rect{96, 48, 64, 64}, 0.8)},
+      {"7 12", encoder.encodePatch(*retina, whole, 1440, 900, Rect{10.5, 3.2, 7.9, 12.99}, 0.72)},
+      {"33 17", encoder.encodePatch(*retina, whole, 2880, 1800, Rect{2870, 1790, 33, 17}, 0.8)},  // over the edge
   };
   const std::string profile(srgbProfile().begin(), srgbProfile().end());
+  EXPECT_LT(profile.size(), 1024u);
+  testing::TempDir dir;
   for (const auto& [size, jpeg] : images) {
-    const fs::path path = write("image.jpg", jpeg);
-    const Ppm decoded = parsePpm(run("djpeg -pnm " + path.string()));
-    EXPECT_EQ(std::to_string(decoded.width) + " " + std::to_string(decoded.height), size) << "djpeg";
-    EXPECT_EQ(run("identify -format '%w %h' " + path.string()), size) << "ImageMagick";
-    EXPECT_EQ(run("convert " + path.string() + " icc:-"), profile) << size;
+    ASSERT_TRUE(jpeg) << size;
+    const std::string path = written(dir / "image.jpg", jpeg->data(), jpeg->size());
+    std::istringstream ppm(outputOf({"djpeg", "-pnm", path}));
+    std::string magic, width, height;
+    ppm >> magic >> width >> height;
+    EXPECT_EQ(magic + " " + width + " " + height, "P6 " + size) << "djpeg";
+    EXPECT_EQ(outputOf({"identify", "-format", "%w %h", path}), size) << "ImageMagick";
+    EXPECT_EQ(outputOf({"convert", path, "icc:-"}), profile) << size;
   }
 }
 
-// Our resampler against ImageMagick's Lanczos on the same desktop-like image.
-TEST_F(ImageToolsTest, ResamplerAgreesWithImageMagickLanczos) {
+TEST(ImageTools, ResamplerAgreesWithImageMagickLanczos) {
   auto frame = testing::desktopLikeFrame(2000, 1200, 4);
-  std::vector<uint8_t> ppm;
-  const std::string header = "P6\n2000 1200\n255\n";
-  ppm.assign(header.begin(), header.end());
-  for (int y = 0; y < 1200; ++y) {
-    for (int x = 0; x < 2000; ++x) {
-      const uint8_t* p = frame->row(y) + x * 4;
-      ppm.insert(ppm.end(), {p[2], p[1], p[0]});
-    }
-  }
-  const fs::path source = write("source.ppm", ppm);
+  testing::TempDir dir;
+  const std::string source = written(dir / "source.bgra", frame->data(), frame->bytesPerRow() * 1200);
   for (const double scale : {0.5, 0.41}) {
     const int width = int(std::lround(2000 * scale)), height = int(std::lround(1200 * scale));
-    const Ppm reference = parsePpm(run("convert " + source.string() + " -filter Lanczos -resize " +
-                                       std::to_string(width) + "x" + std::to_string(height) + "! ppm:-"));
-    ASSERT_EQ(reference.width, width);
+    const std::string reference =
+        outputOf({"convert", "-size", "2000x1200", "-depth", "8", "bgra:" + source, "-filter", "Lanczos", "-resize",
+                  std::to_string(width) + "x" + std::to_string(height) + "!", "bgra:-"});
+    ASSERT_EQ(reference.size(), size_t(width) * height * 4);
     LanczosResampler resampler;
     resampler.configure(*frame, 0, 0, scale, scale, width, height);
-    std::vector<uint8_t> row(size_t(width) * 4), ours;
-    for (int y = 0; y < height; ++y) {
-      resampler.resampleRow(y, row.data());
-      for (int x = 0; x < width; ++x) ours.insert(ours.end(), {row[x * 4 + 2], row[x * 4 + 1], row[x * 4]});
-    }
-    const double psnr = testing::psnr(ours.data(), reference.rgb.data(), size_t(width) * height, 3);
+    std::vector<uint8_t> ours(reference.size());
+    for (int y = 0; y < height; ++y) resampler.resampleRow(y, &ours[size_t(y) * width * 4]);
+    const double psnr = testing::psnr(ours.data(), reinterpret_cast<const uint8_t*>(reference.data()), ours.size() / 4);
     EXPECT_GE(psnr, 40) << "scale " << scale;
-    RecordProperty("psnr_" + std::to_string(scale), std::to_string(psnr));
     std::printf("PSNR against ImageMagick at %.2f: %.1f dB\n", scale, psnr);
   }
 }

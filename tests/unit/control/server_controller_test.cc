@@ -1,268 +1,173 @@
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include "control/fake_controller_platform.h"
-#include "control/fake_hub_port.h"
 #include "control/server_controller.h"
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
 #include "core/manual_executor.h"
-#include "fake_capture_source.h"
+#include "fakes/capture/fake_capture_source.h"
+#include "fakes/control/fake_controller_platform.h"
+#include "fakes/control/fake_hub_port.h"
+#include "support/temp_dir.h"
 
 using namespace std::chrono_literals;
 
 namespace vistaro {
 namespace {
 
-using testing::FakeCaptureSource;
-using testing::FakeControllerPlatform;
-using testing::FakeHubPort;
+const ErrorMessage kLost{"capture", "ディスプレイサーバーとの接続が切れました"};
 
 class ServerControllerTest : public ::testing::Test {
  protected:
-  ServerControllerTest() {
-    source.displays = {{1, "Left", 1920, 1080, true, 1.0}, {2, "Right", 1280, 1024, false, 1.0}};
-    settingsFile = std::filesystem::temp_directory_path() /
-                   ("vistaro-controller-" + std::to_string(::getpid()) + "-" +
-                    ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".json");
-    std::filesystem::remove(settingsFile);
-  }
-  ~ServerControllerTest() override { std::filesystem::remove(settingsFile); }
-
+  ServerControllerTest() { source.displays = {{1, "Left", 1920, 1080, true, 1.0}, {2, "Right", 1280, 1024, false, 1.0}}; }
   void build() {
-    settings = std::make_unique<SettingsStore>(settingsFile);
+    settings = std::make_unique<SettingsStore>(file);
     controller = ServerController::create({main, *settings, hub, capturer, platform});
     main.runUntilIdle();
   }
-  void clients(std::vector<std::string> names) {
-    hub.callbacks.clientsChanged(std::move(names));
+  // A hub report, as it arrives on the hub's queue.
+  template <typename... Args>
+  void report(const std::function<void(Args...)>& callback, std::type_identity_t<Args>... args) {
+    callback(std::move(args)...);
     main.runUntilIdle();
   }
+  void clients(std::vector<std::string> names) { report(hub.callbacks.clientsChanged, std::move(names)); }
+  SettingsStore stored() const { return SettingsStore(file); }  // what a restarted host reads
   const ControllerState& state() { return controller->state().current(); }
+  long starts() const { return std::ranges::count_if(source.calls, [](auto& call) { return call.starts_with("start"); }); }
+  // What most steps are judged by: capture as the panel, the source and the hub see it.
+  std::string capture() {
+    return fmt::format("{} {} (selected {}, welcome {}), {} starts, {} clears", state().capturing ? "capturing" : "idle",
+                       source.streamingOn.value_or(0), state().selectedDisplayID,
+                       hub.welcomes.empty() ? 0 : hub.welcomes.back().current, starts(), hub.clears);
+  }
 
+  testing::TempDir dir;
+  std::filesystem::path file = dir / "settings.json";
   ManualExecutor main;
-  FakeCaptureSource source{main};
+  testing::FakeCaptureSource source{main};
   ScreenCapturer capturer{main, source};
-  FakeHubPort hub;
-  FakeControllerPlatform platform;
-  std::filesystem::path settingsFile;
+  testing::FakeHubPort hub;
+  testing::FakeControllerPlatform platform;
   std::unique_ptr<SettingsStore> settings;
   std::shared_ptr<ServerController> controller;
 };
 
-TEST_F(ServerControllerTest, StartsWithAStoredPinOrANewOneAndTheMainDisplay) {
+TEST_F(ServerControllerTest, PinIsKeptUntilRegeneratedAndItsFailedAttemptsGoWithIt) {
+  platform.randoms = {4242, 7};
   build();
-  EXPECT_EQ(state().pin, "004242");
-  EXPECT_EQ(hub.pins, (std::vector<std::string>{"004242"}));
-  EXPECT_EQ(hub.serviceName, "desk");
-  EXPECT_EQ(state().selectedDisplayID, 1u);
-  ASSERT_FALSE(hub.welcomes.empty());
-  EXPECT_EQ(hub.welcomes.back().hostName, "desk");
+  EXPECT_EQ(std::tuple(state().pin, hub.serviceName, hub.welcomes.at(0).hostName), std::tuple("004242", "desk", "desk"));
   EXPECT_EQ(hub.welcomes.back().displays.size(), 2u);
-  EXPECT_EQ(hub.welcomes.back().current, 1u);
-
-  controller.reset();
-  ASSERT_FALSE(SettingsStore(settingsFile).setDisplayID(2));
-  build();
-  EXPECT_EQ(state().pin, "004242");  // stored, not new
-  EXPECT_EQ(state().selectedDisplayID, 2u);
-}
-
-TEST_F(ServerControllerTest, RegeneratedPinKeepsLeadingZerosAndReachesHubAndSettings) {
-  build();
-  platform.randoms = {7};
+  report(hub.callbacks.authFailures, 12, "198.51.100.7");
+  EXPECT_EQ(std::tuple(state().failedPinAttempts, state().failedPinAddress), std::tuple(12u, "198.51.100.7"));
   controller->regeneratePin();
-  EXPECT_EQ(state().pin, "000007");
-  EXPECT_EQ(hub.pins.back(), "000007");
-  EXPECT_EQ(SettingsStore(settingsFile).pin(), "000007");
+  EXPECT_EQ(std::tuple(state().pin, stored().pin(), state().failedPinAttempts), std::tuple("000007", "000007", 0u));
+  EXPECT_EQ(hub.pins, (std::vector<std::string>{"004242", "000007"}));
+  report(hub.callbacks.authFailures, 15, "198.51.100.8");  // the hub counts on
+  EXPECT_EQ(state().failedPinAttempts, 3u);
+  controller.reset();
+  ASSERT_FALSE(stored().setDisplayID(2));
+  build();
+  EXPECT_EQ(std::tuple(state().pin, state().selectedDisplayID), std::tuple("000007", 2u));
 }
 
-TEST_F(ServerControllerTest, CaptureFollowsClientPresence) {
+TEST_F(ServerControllerTest, CaptureFollowsClientPresenceAndFramesGoToTheHub) {
   build();
-  clients({"A"});
-  EXPECT_TRUE(state().capturing);
-  EXPECT_EQ(source.streamingOn, 1u);
-  EXPECT_EQ(state().clientNames, (std::vector<std::string>{"A"}));
-
+  EXPECT_EQ(capture(), "idle 0 (selected 1, welcome 1), 0 starts, 0 clears");
+  clients({"\x1b[31mPhone\nPIN 000000"});
+  EXPECT_EQ(capture(), "capturing 1 (selected 1, welcome 1), 1 starts, 0 clears");
+  EXPECT_EQ(state().clientNames, (std::vector<std::string>{"[31mPhonePIN 000000"}));
+  source.emitFrame(PixelBuffer::allocate(8, 8), DirtyRegion::of({{0, 0, 8, 8}}));
+  ASSERT_EQ(hub.submitted.size(), 1u);
+  EXPECT_EQ(std::tuple(hub.submitted[0].display, hub.submitted[0].changes), std::tuple(1u, DirtyRegion::of({{0, 0, 8, 8}})));
   clients({"A", "B"});
-  EXPECT_EQ(source.streamsStarted, 1);
-
+  EXPECT_EQ(capture(), "capturing 1 (selected 1, welcome 1), 1 starts, 0 clears");
   clients({});
-  EXPECT_FALSE(state().capturing);
-  EXPECT_FALSE(source.streamingOn);
-  EXPECT_EQ(hub.clears, 1);
+  EXPECT_EQ(capture(), "idle 0 (selected 1, welcome 1), 1 starts, 1 clears");
+  hub.callbacks.clientsChanged({"A"});  // a start that completes after the last client left is undone
+  clients({});
+  EXPECT_EQ(capture(), "idle 0 (selected 1, welcome 1), 2 starts, 2 clears");
 }
 
-TEST_F(ServerControllerTest, StartThatFinishesAfterTheLastClientLeftIsStopped) {
-  build();
-  hub.callbacks.clientsChanged({"A"});
-  hub.callbacks.clientsChanged({});
-  main.runUntilIdle();
-  EXPECT_FALSE(source.streamingOn);
-  EXPECT_FALSE(state().capturing);
-}
-
-TEST_F(ServerControllerTest, VanishedDisplayFallsBackAndTheWelcomeFollows) {
-  ASSERT_FALSE(SettingsStore(settingsFile).setDisplayID(9));
+TEST_F(ServerControllerTest, SelectedDisplayIsStreamedAndStoredAtMostOnceASecond) {
+  ASSERT_FALSE(stored().setDisplayID(9));  // gone since: the capturer falls back, the welcome follows
   build();
   clients({"A"});
-  EXPECT_EQ(source.streamingOn, 1u);
-  EXPECT_EQ(state().selectedDisplayID, 1u);
-  EXPECT_EQ(hub.welcomes.back().current, 1u);
-}
-
-TEST_F(ServerControllerTest, SelectingADisplayRestartsCaptureThereAndIsStored) {
-  build();
-  clients({"A"});
-  hub.callbacks.selectDisplay(2);
+  report(hub.callbacks.selectDisplay, 9);  // not a display of this desktop
+  EXPECT_EQ(capture(), "capturing 1 (selected 1, welcome 1), 1 starts, 0 clears");
+  // A client switching in a loop: one restart in flight, then one more for the last choice.
+  for (int i = 0; i < 1000; ++i) hub.callbacks.selectDisplay(i % 2 ? 1 : 2);
   main.runUntilIdle();
-  EXPECT_EQ(source.streamingOn, 2u);
-  EXPECT_EQ(hub.welcomes.back().current, 2u);
-  EXPECT_EQ(hub.clears, 1);
-  EXPECT_EQ(SettingsStore(settingsFile).displayID(), 2u);
+  EXPECT_EQ(capture(), "capturing 1 (selected 1, welcome 1), 3 starts, 1000 clears");
+  EXPECT_EQ(stored().displayID(), 2u);  // the first choice at once, the last once a second has passed
+  main.advance(1s);
+  EXPECT_EQ(stored().displayID(), 1u);
+  report(hub.callbacks.selectDisplay, 2);
+  EXPECT_EQ(capture(), "capturing 2 (selected 2, welcome 2), 4 starts, 1001 clears");
+  EXPECT_EQ(stored().displayID(), 1u);
+  controller.reset();  // the pending choice is written on the way out
+  EXPECT_EQ(stored().displayID(), 2u);
 }
 
-TEST_F(ServerControllerTest, SystemStopRestartsAfterTwoSecondsOnlyWhileClientsRemain) {
+TEST_F(ServerControllerTest, FailedStartTellsEveryClientWhyOnce) {
+  build();
+  for (const auto& [description, permitted, told] : {std::tuple("X server said no", true, "X server said no"),
+                                                     std::tuple("", false, "画面収録の許可が必要です"),
+                                                     std::tuple("", true, "キャプチャに失敗しました")}) {
+    source.startError = CaptureError::platform(description);
+    platform.capturePermitted = permitted;
+    clients({"A"});
+    main.advance(1min);
+    EXPECT_EQ(std::tuple(starts(), state().capturing, state().hasPermission),
+              std::tuple(long(hub.errors.size()), false, permitted));  // never retried
+    EXPECT_EQ(hub.errors.back(), (ErrorMessage{"capture", told}));
+    clients({});
+  }
+}
+
+TEST_F(ServerControllerTest, EndedStreamRestartsAfterTwoSecondsAndALostServerIsRetriedWithBackOffWhileWatched) {
   build();
   clients({"A"});
   source.platformStop(1, CaptureError::platform("gone"));
-  main.runUntilIdle();
-  EXPECT_FALSE(state().capturing);
+  main.advance(1999ms);
+  EXPECT_EQ(capture(), "idle 0 (selected 1, welcome 1), 1 starts, 1 clears");  // its last picture is not the desktop
   EXPECT_EQ(state().lastError, "gone");
-  main.advance(1900ms);
-  EXPECT_EQ(source.streamsStarted, 1);
-  main.advance(100ms);
-  EXPECT_EQ(source.streamsStarted, 2);
-  EXPECT_TRUE(state().capturing);
+  main.advance(1ms);
+  EXPECT_EQ(capture(), "capturing 1 (selected 1, welcome 1), 2 starts, 1 clears");
 
-  source.platformStop(2, std::nullopt);
-  main.runUntilIdle();
+  for (int loss = 1; loss <= 2; ++loss) {  // the second time, back to the first delays and told again
+    source.startError = CaptureError::displayLost();
+    source.platformStop(source.streamsStarted, CaptureError::displayLost());
+    long expected = starts();
+    for (Duration gap : {2s, 2s, 4s, 8s, 16s, 30s, 30s}) {
+      main.advance(gap - 1ms);
+      EXPECT_EQ(starts(), expected);
+      main.advance(1ms);
+      EXPECT_EQ(starts(), ++expected);
+    }
+    EXPECT_EQ(std::tuple(hub.errors.size(), hub.errors.back(), state().hasPermission, state().lastError),
+              std::tuple(size_t(loss), kLost, true, kLost.message));
+    source.startError.reset();
+    main.advance(30s);
+    EXPECT_EQ(std::tuple(state().capturing, state().lastError), std::tuple(true, std::nullopt));
+  }
+  EXPECT_EQ(hub.clears, 3);  // newcomers wait for a live frame
+  source.platformStop(source.streamsStarted, std::nullopt);
   clients({});
-  main.advance(5s);
-  EXPECT_EQ(source.streamsStarted, 2);
+  main.advance(5min);
+  EXPECT_EQ(capture(), "idle 0 (selected 1, welcome 1), 18 starts, 5 clears");
 }
 
-TEST_F(ServerControllerTest, FailedStartTellsEveryClientWhy) {
+TEST_F(ServerControllerTest, MissingInputPermissionPromptsOnceAndAScreenChangeReachesTheWelcome) {
   build();
-  source.startError = CaptureError::platform("X server said no");
-  clients({"A"});
-  EXPECT_FALSE(state().capturing);
-  EXPECT_EQ(state().lastError, "X server said no");
-  ASSERT_EQ(hub.errors.size(), 1u);
-  EXPECT_EQ(hub.errors[0], (ErrorMessage{"capture", "X server said no"}));
-
-  clients({});
-  platform.capturePermitted = false;
-  source.startError = CaptureError::platform("");
-  clients({"B"});
-  EXPECT_FALSE(state().hasPermission);
-  EXPECT_EQ(hub.errors.back(), (ErrorMessage{"capture", "画面収録の許可が必要です"}));
-
-  clients({});
-  platform.capturePermitted = true;
-  clients({"C"});
-  EXPECT_EQ(hub.errors.back(), (ErrorMessage{"capture", "キャプチャに失敗しました"}));
-}
-
-TEST_F(ServerControllerTest, LostDisplayServerIsRetriedUntilItIsBackAndNobodySeesAStaleFrame) {
-  build();
-  clients({"A"});
-  const int clearsBefore = hub.clears;
-  source.startError = CaptureError::displayLost();
-  source.platformStop(1, CaptureError::displayLost());
+  report(hub.callbacks.inputPermissionMissing);
+  report(hub.callbacks.inputPermissionMissing);
+  EXPECT_EQ(std::tuple(state().hasInputPermission, platform.prompts), std::tuple(false, 1));
+  source.displays.pop_back();
+  platform.screenChanged();
   main.runUntilIdle();
-  EXPECT_EQ(hub.clears, clearsBefore + 1);  // new clients wait for a live frame
-  // Retries back off (2 s, then 2, 4, 8 ...) and tell the clients once, in the display's words.
-  main.advance(2s);
-  main.advance(2s);
-  main.advance(4s);
-  main.advance(8s);
-  EXPECT_EQ(source.calls.size() - std::count(source.calls.begin(), source.calls.end(), "list"), 5u);
-  ASSERT_EQ(hub.errors.size(), 1u);
-  EXPECT_EQ(hub.errors[0], (ErrorMessage{"capture", "ディスプレイサーバーとの接続が切れました"}));
-  EXPECT_TRUE(state().hasPermission);
-  EXPECT_EQ(state().lastError, "ディスプレイサーバーとの接続が切れました");
-
-  source.startError.reset();
-  main.advance(16s);
-  EXPECT_TRUE(state().capturing);
-  EXPECT_FALSE(state().lastError);
-}
-
-TEST_F(ServerControllerTest, SwitchingDisplaysInALoopIsCheapAndUnknownDisplaysAreIgnored) {
-  build();
-  clients({"A"});
-  const int started = source.streamsStarted;
-  hub.callbacks.selectDisplay(9);  // not a display of this desktop
-  main.runUntilIdle();
-  EXPECT_EQ(state().selectedDisplayID, 1u);
-
-  for (int i = 0; i < 1000; ++i) hub.callbacks.selectDisplay(i % 2 ? 1 : 2);
-  main.runUntilIdle();
-  EXPECT_EQ(state().selectedDisplayID, 1u);
-  EXPECT_LE(source.streamsStarted - started, 2);
-  EXPECT_EQ(source.streamingOn, 1u);
-
-  // The setting is written at once, then at most once a second, and the last choice is kept.
-  hub.callbacks.selectDisplay(2);
-  main.runUntilIdle();
-  EXPECT_EQ(SettingsStore(settingsFile).displayID(), 2u);
-  hub.callbacks.selectDisplay(1);
-  hub.callbacks.selectDisplay(2);
-  hub.callbacks.selectDisplay(1);
-  main.runUntilIdle();
-  EXPECT_EQ(SettingsStore(settingsFile).displayID(), 2u);
-  main.advance(1s);
-  EXPECT_EQ(SettingsStore(settingsFile).displayID(), 1u);
-  EXPECT_EQ(source.streamingOn, 1u);
-}
-
-TEST_F(ServerControllerTest, FailedPinAttemptsAreShownUntilANewPin) {
-  build();
-  hub.callbacks.authFailures(12, "198.51.100.7");
-  main.runUntilIdle();
-  EXPECT_EQ(state().failedPinAttempts, 12u);
-  EXPECT_EQ(state().failedPinAddress, "198.51.100.7");
-  controller->regeneratePin();
-  EXPECT_EQ(state().failedPinAttempts, 0u);
-  hub.callbacks.authFailures(15, "198.51.100.8");
-  main.runUntilIdle();
-  EXPECT_EQ(state().failedPinAttempts, 3u);
-}
-
-TEST_F(ServerControllerTest, ClientNamesAreShownWithoutControlCharacters) {
-  build();
-  clients({"\x1b[31mPhone\nPIN 000000"});
-  EXPECT_EQ(state().clientNames, (std::vector<std::string>{"[31mPhonePIN 000000"}));
-}
-
-TEST_F(ServerControllerTest, FramesWithoutChangesNeverReachTheHub) {
-  build();
-  clients({"A"});
-  auto frame = PixelBuffer::allocate(64, 64);
-  std::fill_n(frame->mutableData(), 64 * 64 * 4, 0);
-  source.emitFrame(frame, std::vector<Rect>{{0, 0, 64, 64}});
-  source.emitFrame(frame, std::vector<Rect>{{0, 0, 64, 64}});
-  ASSERT_EQ(hub.submitted.size(), 1u);
-  EXPECT_FALSE(hub.submitted[0]);  // the first frame counts as changed everywhere
-}
-
-TEST_F(ServerControllerTest, InputPermissionPromptsOnlyOnce) {
-  build();
-  hub.callbacks.inputPermissionMissing();
-  hub.callbacks.inputPermissionMissing();
-  main.runUntilIdle();
-  EXPECT_FALSE(state().hasInputPermission);
-  EXPECT_EQ(platform.prompts, 1);
-}
-
-TEST_F(ServerControllerTest, ListenerStateIsPublishedForThePanel) {
-  build();
-  EXPECT_EQ(state().listenerStatus, "起動中…");
-  std::vector<std::string> seen;
-  controller->state().observe([&](const ControllerState& s) { seen.push_back(s.listenerStatus); });
-  hub.callbacks.listenerState("待受中", 52525);
-  main.runUntilIdle();
-  EXPECT_EQ(seen, (std::vector<std::string>{"待受中"}));
-  EXPECT_EQ(controller->state().snapshot()->port, 52525);
+  EXPECT_EQ(hub.welcomes.back().displays.size(), 1u);
 }
 
 }  // namespace

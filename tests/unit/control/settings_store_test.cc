@@ -1,178 +1,100 @@
+#include "control/settings_store.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <fstream>
 
-#include "control/settings_store.h"
+#include "support/temp_dir.h"
 
 namespace vistaro {
 namespace {
 
 namespace fs = std::filesystem;
 
-class SettingsStoreTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("vistaro-settings-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    file_ = dir_ / "vistaro-host" / "settings.json";
-  }
-  void TearDown() override {
-    fs::remove_all(dir_);
-  }
-  void writeRaw(const std::string& text) {
-    fs::create_directories(file_.parent_path());
-    std::ofstream(file_) << text;
-  }
-  std::string readRaw() const {
-    std::ifstream in(file_);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  std::vector<fs::path> filesBeside() const {
-    std::vector<fs::path> names;
-    for (const auto& entry : fs::directory_iterator(file_.parent_path())) names.push_back(entry.path().filename());
-    return names;
-  }
-
-  fs::path dir_;
-  fs::path file_;
-};
-
-TEST_F(SettingsStoreTest, EveryKeySurvivesARestart) {
-  {
-    SettingsStore store(file_);
-    EXPECT_FALSE(store.loadProblem());
-    EXPECT_FALSE(store.pin());
-    EXPECT_FALSE(store.setPin("012345"));
-    EXPECT_FALSE(store.setDisplayID(4294967295u));
-    EXPECT_FALSE(store.setRelayRoom("0123456789abcdef0123456789abcdef"));
-    EXPECT_FALSE(store.setDirectID("fedcba9876543210fedcba9876543210"));
-    EXPECT_FALSE(store.setHeadlessSavedBrightness(std::map<uint32_t, float>{{1, 0.75f}, {42, 0.5f}}));
-    EXPECT_FALSE(store.setWindowFramesBeforeFit(nlohmann::json::array({{{"pid", 7}, {"x", 10}}})));
-  }
-  SettingsStore reloaded(file_);
-  EXPECT_EQ(reloaded.pin(), "012345");
-  EXPECT_EQ(reloaded.displayID(), 4294967295u);
-  EXPECT_EQ(reloaded.relayRoom(), "0123456789abcdef0123456789abcdef");
-  EXPECT_EQ(reloaded.directID(), "fedcba9876543210fedcba9876543210");
-  EXPECT_EQ(reloaded.headlessSavedBrightness(), (std::map<uint32_t, float>{{1, 0.75f}, {42, 0.5f}}));
-  EXPECT_EQ((*reloaded.windowFramesBeforeFit())[0]["x"], 10);
-
-  EXPECT_FALSE(reloaded.setHeadlessSavedBrightness(std::nullopt));
-  EXPECT_FALSE(reloaded.setWindowFramesBeforeFit(std::nullopt));
-  SettingsStore cleared(file_);
-  EXPECT_FALSE(cleared.headlessSavedBrightness());
-  EXPECT_FALSE(cleared.windowFramesBeforeFit());
-  EXPECT_EQ(cleared.pin(), "012345");
+std::string contents(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-TEST_F(SettingsStoreTest, DisplayIDsThatCannotNameADisplayAreAbsent) {
-  for (const char* stored : {"4294967296", "-1", "1.5", "\"7\""}) {
-    writeRaw(std::string("{\"displayID\": ") + stored + "}");
-    EXPECT_FALSE(SettingsStore(file_).displayID()) << stored;
+TEST(SettingsStore, ValuesSurviveARestartAndADisplayIDMustFitIn32Bits) {
+  testing::TempDir dir;
+  const fs::path file = dir / "settings.json";
+  const std::map<uint32_t, float> levels{{1, 0.75f}, {42, 0.5f}};
+  const auto frames = nlohmann::json::array({{{"pid", 7}, {"x", 10}}});
+  SettingsStore store(file);
+  EXPECT_FALSE(store.loadProblem() || store.pin());
+  EXPECT_FALSE(store.setPin("012345") || store.setDisplayID(4294967295u) || store.setHeadlessSavedBrightness(levels) ||
+               store.setWindowFramesBeforeFit(frames));
+  SettingsStore reloaded(file);
+  EXPECT_EQ(std::tuple(reloaded.pin(), reloaded.displayID(), reloaded.headlessSavedBrightness(),
+                       reloaded.windowFramesBeforeFit()), std::tuple("012345", 4294967295u, levels, frames));
+  EXPECT_FALSE(reloaded.setHeadlessSavedBrightness(std::nullopt) || reloaded.setWindowFramesBeforeFit(std::nullopt));
+  const SettingsStore cleared(file);
+  EXPECT_EQ(std::tuple(cleared.headlessSavedBrightness(), cleared.windowFramesBeforeFit(), cleared.pin()),
+            std::tuple(std::nullopt, std::nullopt, "012345"));
+  for (const char* unusable : {"4294967296", "-1", "1.5", "\"7\""}) {
+    std::ofstream(file) << "{\"displayID\": " << unusable << "}";
+    EXPECT_FALSE(SettingsStore(file).displayID()) << unusable;
   }
 }
 
-TEST_F(SettingsStoreTest, KnownKeyOfTheWrongTypeIsReportedAndKeptInACopy) {
-  for (const char* pin : {"123456", "null", "[1, 2]"}) {
-    SCOPED_TRACE(pin);
-    fs::remove_all(dir_);
-    writeRaw(std::string("{\"displayID\": 0, \"pin\": ") + pin + "}");
-    SettingsStore store(file_);
-    EXPECT_EQ(store.displayID(), 0u);
-    EXPECT_FALSE(store.pin());
+// Each is kept aside as it was, the host starts on defaults for what it could not use, and its
+// next write leaves the copy alone. 100,000 levels would take a recursive reader (or writer) down.
+TEST(SettingsStore, HostileOrDamagedFilesAreKeptAside) {
+  std::string deepObjects;
+  for (int i = 0; i < 100'000; ++i) deepObjects += R"({"a":)";
+  deepObjects.append("0").append(100'000, '}');
+  for (const auto& [text, typesOnly] : std::vector<std::pair<std::string, bool>>{
+           {"{\"pin\": \"1234", false},
+           {"{\"pin\": \"1\", \"x\": " + std::string(100'000, '[') + std::string(100'000, ']') + "}", false},
+           {"{\"pin\": \"1\", \"x\": " + deepObjects + "}", false},
+           {"{\"pin\": \"1\", \"x\": \"" + std::string(2 << 20, 'a') + "\"}", false},
+           {R"({"displayID": 3, "pin": 123456})", true},  // readable, with a known key of the wrong type
+           {R"({"displayID": 3, "pin": null})", true},
+           {R"({"displayID": 3, "pin": [1, 2]})", true}}) {
+    SCOPED_TRACE(text.substr(0, 40));
+    testing::TempDir dir;
+    const fs::path file = dir / "settings.json";
+    std::ofstream(file) << text;
+    SettingsStore store(file);
     ASSERT_TRUE(store.loadProblem());
-    EXPECT_NE(store.loadProblem()->find("\"pin\""), std::string::npos);
-    const auto names = filesBeside();
-    ASSERT_EQ(names.size(), 2u);
-    const fs::path copy = file_.parent_path() / (names[0] == "settings.json" ? names[1] : names[0]);
-    std::ifstream in(copy);
-    EXPECT_NE(std::string(std::istreambuf_iterator<char>(in), {}).find(pin), std::string::npos);
-    // The new PIN replaces the bad one; the copy stays.
+    EXPECT_EQ(typesOnly, store.loadProblem()->find("\"pin\" had the wrong type") != std::string::npos);
+    EXPECT_EQ(std::tuple(store.pin(), store.displayID()),
+              std::tuple(std::nullopt, typesOnly ? std::optional<uint32_t>(3) : std::nullopt));
     ASSERT_FALSE(store.setPin("654321"));
-    EXPECT_EQ(SettingsStore(file_).pin(), "654321");
-    EXPECT_FALSE(SettingsStore(file_).loadProblem());
+    EXPECT_EQ(std::tuple(SettingsStore(file).pin(), SettingsStore(file).loadProblem()), std::tuple("654321", std::nullopt));
+    std::vector<fs::path> aside;
+    for (const auto& entry : fs::directory_iterator(dir.path())) {
+      if (entry.path() != file) aside.push_back(entry.path());
+    }
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_TRUE(aside[0].filename().string().starts_with("settings.json.corrupt-")) << aside[0];
+    EXPECT_EQ(contents(aside[0]), text);
   }
 }
 
-TEST_F(SettingsStoreTest, CorruptFileIsKeptAsideAndReportedOnce) {
-  writeRaw("{\"pin\": \"1234");
-  SettingsStore store(file_);
-  ASSERT_TRUE(store.loadProblem());
-  EXPECT_FALSE(store.pin());
-  auto names = filesBeside();
-  ASSERT_EQ(names.size(), 1u);
-  EXPECT_EQ(names[0].string().rfind("settings.json.corrupt-", 0), 0u);
-
-  EXPECT_FALSE(store.setPin("654321"));
-  EXPECT_EQ(SettingsStore(file_).pin(), "654321");
-  EXPECT_FALSE(SettingsStore(file_).loadProblem());
-  EXPECT_EQ(filesBeside().size(), 2u);  // the corrupt copy is still there
-}
-
-// A parent that is a file fails even for root, which CI runs as.
-TEST_F(SettingsStoreTest, UnwritablePathReportsButKeepsTheValue) {
-  writeRaw("{}");
-  const fs::path blocked = dir_ / "file-not-dir";
-  std::ofstream(blocked) << "x";
-  SettingsStore store(blocked / "vistaro-host" / "settings.json");
-  EXPECT_TRUE(store.setPin("222222"));
-  EXPECT_EQ(store.pin(), "222222");
-}
-
-TEST_F(SettingsStoreTest, InterruptedWriteLeavesTheOldFileWhole) {
-  {
-    SettingsStore store(file_);
-    ASSERT_FALSE(store.setPin("111111"));
-  }
-  const std::string before = readRaw();
-  // A crash between writing the temp file and renaming it leaves this behind.
-  std::ofstream(file_.string() + ".tmp-99999") << "{\"pin\": \"99";
-  SettingsStore store(file_);
-  EXPECT_FALSE(store.loadProblem());
-  EXPECT_EQ(store.pin(), "111111");
-  EXPECT_EQ(readRaw(), before);
-
-  struct stat original {};
-  ::stat(file_.c_str(), &original);
-  ASSERT_FALSE(store.setPin("222222"));
-  struct stat replaced {};
-  ::stat(file_.c_str(), &replaced);
-  EXPECT_NE(original.st_ino, replaced.st_ino) << "written in place, not replaced";
-}
-
-TEST_F(SettingsStoreTest, FilesTooDeepOrTooLargeAreKeptAsideLikeCorruptOnes) {
-  // 100,000 levels would take a recursive reader (or writer) down.
-  const std::string deep = "{\"pin\": \"1\", \"x\": " + std::string(100'000, '[') + std::string(100'000, ']') + "}";
-  const std::string large = "{\"pin\": \"1\", \"x\": \"" + std::string(2 << 20, 'a') + "\"}";
-  for (const std::string* text : {&deep, &large}) {
-    fs::remove_all(dir_);
-    writeRaw(*text);
-    SettingsStore store(file_);
-    EXPECT_TRUE(store.loadProblem());
-    EXPECT_FALSE(store.pin());
-    ASSERT_EQ(filesBeside().size(), 1u);
-    EXPECT_EQ(filesBeside()[0].string().rfind("settings.json.corrupt-", 0), 0u);
-  }
-}
-
-TEST_F(SettingsStoreTest, UnknownKeysOfTheUserArePreservedWithoutGrowing) {
-  // 30 levels of nesting: within the limit, and a pretty printer would indent the deepest 30 times over.
-  std::string theirs;
-  for (int i = 0; i < 15; ++i) theirs += R"({"a":[1,2,)";
-  theirs += "3";
-  for (int i = 0; i < 15; ++i) theirs += "]}";
-  writeRaw(R"({"theirs":)" + theirs + "}");
+TEST(SettingsStore, WritesReplaceTheWholeFileKeepTheUsersOwnKeysCompactAndNeverLoseTheValue) {
+  testing::TempDir dir;
+  const fs::path file = dir / "settings.json";
+  // 30 levels: within the limit, and a pretty printer would indent the deepest 30 times over.
+  std::string theirs = "3";
+  for (int i = 0; i < 15; ++i) theirs = R"({"a":[1,2,)" + theirs + "]}";
+  std::ofstream(file) << R"({"pin": "111111", "theirs": )" << theirs << "}";
+  std::ofstream(file.string() + ".tmp-99999") << "{\"pin\": \"99";  // a crash between writing and renaming
   for (int restart = 0; restart < 3; ++restart) {
-    SettingsStore store(file_);
-    ASSERT_FALSE(store.loadProblem());
-    ASSERT_FALSE(store.setPin("123456"));
+    SettingsStore store(file);
+    EXPECT_EQ(std::tuple(store.loadProblem(), store.pin()), std::tuple(std::nullopt, restart ? "222222" : "111111"));
+    struct stat original {}, replaced {};
+    ::stat(file.c_str(), &original);
+    ASSERT_FALSE(store.setPin("222222"));
+    ::stat(file.c_str(), &replaced);
+    EXPECT_NE(original.st_ino, replaced.st_ino) << "written in place, not replaced";
   }
-  const std::string written = readRaw();
-  EXPECT_NE(written.find(theirs), std::string::npos);
-  EXPECT_LT(written.size(), theirs.size() + 64);
+  EXPECT_NE(contents(file).find(theirs), std::string::npos);
+  EXPECT_LT(contents(file).size(), theirs.size() + 64);
+  SettingsStore blocked(file / "settings.json");  // a parent that is a file fails even for root, which CI runs as
+  EXPECT_TRUE(blocked.setPin("333333").has_value() && blocked.pin() == "333333");
 }
 
 }  // namespace

@@ -1,0 +1,13 @@
+#include "platform/linux/host_name.h"
+
+#include <unistd.h>
+
+namespace vistaro {
+
+std::string hostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
+}
+
+}  // namespace vistaro

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "capture/capture_source.h"
+#include "control/controller_platform.h"
+#include "core/executor.h"
+#include "input/clipboard.h"
+#include "input/input_sources.h"
+#include "input/keyboard.h"
+#include "input/pointer_event.h"
+#include "server/service_advertiser.h"
+
+namespace vistaro {
+
+// The services one desktop session offers the host, each behind the seam of its user.
+// Members go in reverse order: the input sources may lean on the keyboard.
+struct Platform {
+  std::string kind;                              // "x11"
+  std::unique_ptr<CaptureSource> capture;        // frames on the capture executor
+  std::unique_ptr<PointerDevice> pointer;        // used on the hub's queue
+  std::unique_ptr<Keyboard> keyboard;            // these on the main executor
+  std::unique_ptr<InputSources> inputSources;
+  std::unique_ptr<Clipboard> clipboard;
+  std::unique_ptr<ControllerPlatform> session;
+  std::unique_ptr<ServiceAdvertiser> advertiser;  // DNS-SD, whatever draws the screen
+};
+
+struct PlatformOptions {
+  Executor& main;
+  Executor& capture;
+  std::string displayName;  // empty: the session's own ($DISPLAY)
+};
+
+}  // namespace vistaro

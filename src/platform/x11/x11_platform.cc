@@ -1,0 +1,25 @@
+#include "platform/x11/x11_platform.h"
+
+#include "platform/x11/reconnecting_clipboard.h"
+#include "platform/x11/x11_capture_source.h"
+#include "platform/x11/x11_controller_platform.h"
+#include "platform/x11/x11_input_sources.h"
+#include "platform/x11/x11_keyboard.h"
+#include "platform/x11/x11_pointer.h"
+
+namespace vistaro::x11 {
+
+Platform makeX11Platform(const PlatformOptions& options) {
+  Platform platform;
+  platform.kind = "x11";
+  platform.capture = std::make_unique<X11CaptureSource>(options.main, options.capture, options.displayName);
+  platform.pointer = std::make_unique<X11Pointer>(options.displayName);
+  auto keyboard = std::make_unique<X11Keyboard>(options.main, options.displayName);
+  platform.inputSources = std::make_unique<X11InputSources>(*keyboard);
+  platform.keyboard = std::move(keyboard);
+  platform.clipboard = std::make_unique<ReconnectingClipboard>(options.displayName);
+  platform.session = std::make_unique<X11ControllerPlatform>(options.main, options.displayName);
+  return platform;
+}
+
+}  // namespace vistaro::x11
