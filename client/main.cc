@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
+#include <utility>
 
 #include "client/client_connection.h"
 #include "client/command_line.h"
@@ -15,6 +16,20 @@ namespace {
 
 enum ExitCode { kClosed = 0, kBadUsage = 64, kConnectionFailed = 1, kRefused = 2 };
 
+// --help anywhere: the usage of the command it follows (all of it when none), on stdout, and status 0.
+bool printedHelp(const std::vector<std::string>& arguments, size_t commandAt) {
+  using namespace vistaro::client;
+  const auto help = std::find_if(arguments.begin(), arguments.end(), [](const std::string& a) { return a == "--help" || a == "-h"; });
+  if (help == arguments.end()) return false;
+  std::cout << kUsage;
+  if (help - arguments.begin() <= static_cast<std::ptrdiff_t>(commandAt) || commandAt == arguments.size()) {
+    std::cout << kInputUsage << kWatchUsage;
+  } else {
+    std::cout << (arguments[commandAt] == "watch" ? kWatchUsage : kInputUsage);
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -24,6 +39,7 @@ int main(int argc, char** argv) {
   std::string error;
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   const size_t commandAt = findInputCommand(arguments);
+  if (printedHelp(arguments, commandAt)) return kClosed;
   std::optional<ClientOptions> options =
       parseCommandLine(std::vector<std::string>(arguments.begin(), arguments.begin() + commandAt), error);
   std::optional<InputCommand> command;

@@ -52,7 +52,7 @@ std::optional<LayerEncoder::Layer> FrameEncoder::encode(const PixelBuffer& frame
   const double scaleY = static_cast<double>(maxHeight) / pixels.height;
   const double scale = std::min(scaleX, scaleY);
   std::optional<std::vector<uint8_t>> jpeg;
-  if (scale < noResampleAbove) {
+  if (scale < kNoResampleAbove) {
     if (!(scale > 0)) return std::nullopt;
     const double width = std::max(std::floor(scale * pixels.width), 1.0);
     const double height = std::max(std::floor(scale * pixels.height), 1.0);
@@ -87,7 +87,7 @@ std::optional<Bytes> FrameEncoder::encodePatch(const PixelBuffer& frame, const R
   if (!encodableSize(width, height)) return std::nullopt;
   const double fx = width / source.width;
   const double fy = height / source.height;
-  if (fx < noResampleAbove || fy < noResampleAbove) {
+  if (fx < kNoResampleAbove || fy < kNoResampleAbove) {
     return resample(frame, source.x, source.y, fx, fy, static_cast<int>(width), static_cast<int>(height),
                     *jpegQualityValue);
   }

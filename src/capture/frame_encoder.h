@@ -18,9 +18,6 @@ namespace vistaro {
 // are reused, so steady state allocates only the returned bytes.
 class FrameEncoder final : public LayerEncoder {
  public:
-  // Layers never enlarge and are not resampled at factors within 0.1 % of 1.
-  static constexpr double noResampleAbove = 0.999;
-
   FrameEncoder();
 
   // region: normalised, absent = the whole frame. Absent result: nothing usable.

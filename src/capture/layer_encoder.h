@@ -12,6 +12,10 @@ namespace vistaro {
 // The image encoder as the fan-out uses it; absent results are failures.
 class LayerEncoder {
  public:
+  // Layers never enlarge and are not resampled at factors within 0.1 % of 1: the frame's own
+  // pixels go out. Whoever plans a layer's size must know it too.
+  static constexpr double kNoResampleAbove = 0.999;
+
   struct Layer {
     Bytes jpeg;
     Rect normalizedRect;  // the pixels actually encoded, over the frame size

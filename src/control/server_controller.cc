@@ -9,6 +9,14 @@
 #include "core/log.h"
 
 namespace vistaro {
+namespace {
+
+// What a phone's PIN pad can enter: an empty or otherwise odd stored PIN would lock every client out.
+bool isEnterablePin(const std::string& pin) {
+  return pin.size() == 6 && std::all_of(pin.begin(), pin.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+}  // namespace
 
 std::shared_ptr<ServerController> ServerController::create(Dependencies dependencies) {
   std::shared_ptr<ServerController> controller(new ServerController(dependencies));
@@ -36,7 +44,12 @@ ServerController::~ServerController() {
 
 void ServerController::start() {
   report(settings_.loadProblem());
-  const std::string pin = settings_.pin() ? *settings_.pin() : newPin();
+  std::optional<std::string> stored = settings_.pin();
+  if (stored && !isEnterablePin(*stored)) {
+    report("the stored PIN \"" + displayableText(*stored) + "\" is not six digits, which no phone can enter; made a new one");
+    stored.reset();
+  }
+  const std::string pin = stored ? *stored : newPin();
   DisplayID selected = settings_.displayID().value_or(0);
   storePin(pin);
   if (selected == 0) selected = platform_.mainDisplayID().value_or(0);

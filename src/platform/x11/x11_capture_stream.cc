@@ -6,6 +6,7 @@
 #include <X11/extensions/XShm.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "core/l10n.h"
 #include "platform/x11/session_scale.h"
@@ -79,14 +80,7 @@ void CaptureStream::drainEvents() {
 }
 
 void CaptureStream::addDirty(const Rect& rect) {
-  if (rect.isEmpty() || wholeFrame_) return;
-  dirty_.push_back(rect);
-  // Bounded even while a stuck consumer keeps us from delivering: past the limit the next
-  // frame simply counts as changed everywhere.
-  if (dirty_.size() > maxDirtyRects) {
-    dirty_.clear();
-    wholeFrame_ = true;
-  }
+  if (!rect.isEmpty()) dirty_.add(DirtyRegion::of({rect}));
 }
 
 void CaptureStream::collectDamage() {
@@ -96,11 +90,13 @@ void CaptureStream::collectDamage() {
   XDamageSubtract(display, damage_, None, region);
   int count = 0;
   XRectangle* rects = XFixesFetchRegion(display, region, &count);
+  std::vector<Rect> damaged;
   for (int i = 0; i < count; ++i) {
     Rect root{double(rects[i].x), double(rects[i].y), double(rects[i].width), double(rects[i].height)};
-    if (auto inside = root.intersection(monitor_))
-      addDirty({inside->x - monitor_.x, inside->y - monitor_.y, inside->width, inside->height});
+    auto inside = root.intersection(monitor_);
+    if (inside && !inside->isEmpty()) damaged.push_back({inside->x - monitor_.x, inside->y - monitor_.y, inside->width, inside->height});
   }
+  dirty_.add(DirtyRegion::of(std::move(damaged)));
   if (rects) XFree(rects);
   XFixesDestroyRegion(display, region);
   damaged_ = false;
@@ -148,7 +144,7 @@ std::optional<CaptureError> CaptureStream::tick() {
     addDirty(cursorArea_);
     addDirty(pointerArea);
   }
-  if (!wholeFrame_ && dirty_.empty()) return std::nullopt;
+  if (dirty_.empty()) return std::nullopt;
 
   auto lease = pool_->acquire();
   if (!lease) return std::nullopt;  // everything still held downstream: try again next tick
@@ -158,10 +154,7 @@ std::optional<CaptureError> CaptureStream::tick() {
   if (onScreen) drawCursor(*lease->pixels, cursor_, cursorX, cursorY);
   cursorArea_ = pointerArea;
 
-  CapturedFrame frame{std::move(lease->pixels), id_, pointScale_,
-                      wholeFrame_ ? DirtyRegion::unknown() : DirtyRegion::of(std::move(dirty_))};
-  dirty_.clear();
-  wholeFrame_ = false;
+  CapturedFrame frame{std::move(lease->pixels), id_, pointScale_, std::exchange(dirty_, DirtyRegion::none())};
   if (frames_) frames_(std::move(frame));
   return std::nullopt;
 }

@@ -18,8 +18,6 @@ namespace vistaro::x11 {
 // one frame. Lives on one thread.
 class CaptureStream {
  public:
-  // More rectangles than this are reported as "the whole frame may have changed".
-  static constexpr size_t maxDirtyRects = 128;
   // RandR sends no event when monitors are redefined, so they are looked at every so many ticks.
   static constexpr int ticksPerMonitorCheck = 20;
 
@@ -62,8 +60,10 @@ class CaptureStream {
   bool cursorChanged_ = true;
   CursorImage cursor_;
   Rect cursorArea_;  // where the cursor was drawn last, frame pixels
-  bool wholeFrame_ = true;
-  std::vector<Rect> dirty_;  // since the last delivered frame, frame pixels
+  // Since the last delivered frame, in frame pixels; unknown before the first. Long lists are
+  // merged into a few rectangles (even while a stuck consumer keeps us from delivering), never
+  // given up as "everything changed": a moving shaped window still gives patches.
+  DirtyRegion dirty_ = DirtyRegion::unknown();
 };
 
 }  // namespace vistaro::x11

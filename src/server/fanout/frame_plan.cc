@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "capture/layer_encoder.h"
 #include "server/fanout/layer_keys.h"
 #include "server/fanout/patch_rects.h"
 
@@ -13,6 +14,8 @@ constexpr int64_t kMinLayerLimit = 320;
 constexpr int64_t kMaxDetailLimit = 6000;
 constexpr double kWholeLayerCoverage = 0.5;
 
+// As the encoder will make it: a scale within 0.1 % of 1 is the region's own size.
+double layerScale(double scale) { return scale >= LayerEncoder::kNoResampleAbove ? 1.0 : scale; }
 int outputSize(double length, double scale) { return std::max(static_cast<int>(std::floor(length * scale)), 1); }
 
 std::optional<Rect> validViewport(const RequestMessage& request) {
@@ -51,7 +54,7 @@ std::optional<FramePlan> planFrame(const LatestFrame& frame, const RequestMessag
   plan.patchClient = patchClient;
 
   plan.baseMaxWidth = std::max(request.baseMaxW, kMinLayerLimit);
-  const double b = std::min(static_cast<double>(plan.baseMaxWidth) / width, 1.0);
+  const double b = layerScale(std::min(static_cast<double>(plan.baseMaxWidth) / width, 1.0));
   plan.base.region = Rect{0, 0, static_cast<double>(width), static_cast<double>(height)};
   plan.base.outputWidth = outputSize(width, b);
   plan.base.outputHeight = outputSize(height, b);
@@ -65,10 +68,10 @@ std::optional<FramePlan> planFrame(const LatestFrame& frame, const RequestMessag
     const Rect region = wanted.intersection(plan.base.region).value_or(Rect{});
     plan.detailMaxWidth = std::clamp(request.detailMaxW, kMinLayerLimit, kMaxDetailLimit);
     plan.detailMaxHeight = std::clamp(request.detailMaxH, kMinLayerLimit, kMaxDetailLimit);
-    const double d = std::min({static_cast<double>(plan.detailMaxWidth) / std::max(region.width, 1.0),
+    const double d = layerScale(std::min({static_cast<double>(plan.detailMaxWidth) / std::max(region.width, 1.0),
                                region.height >= 1 ? plan.detailMaxHeight / region.height
                                                   : static_cast<double>(plan.detailMaxHeight),
-                               1.0});
+                               1.0}));
     plan.detail.region = region;
     plan.detail.outputWidth = outputSize(region.width, d);
     plan.detail.outputHeight = outputSize(region.height, d);

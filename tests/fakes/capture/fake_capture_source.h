@@ -2,6 +2,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capture/capture_source.h"
@@ -38,10 +39,8 @@ class FakeCaptureSource final : public CaptureSource {
   void stopStream(std::function<void()> done) override {
     calls.push_back("stop");
     executor_.post([this, done] {
-      if (streamingOn && reportRequestedStops) stopSinks_[streamsStarted](std::nullopt);
-      streamingOn.reset();
-      frames_ = nullptr;
-      done();
+      if (std::exchange(streamingOn, std::nullopt) && reportRequestedStops) stopSinks_[streamsStarted](std::nullopt);
+      frames_ = nullptr, done();
     });
   }
   void updateFilter(Completion done) override {
@@ -49,9 +48,9 @@ class FakeCaptureSource final : public CaptureSource {
     executor_.post([this, done] { done(filterError); });
   }
 
-  // A frame of the display being streamed.
-  void emitFrame(SharedPixels pixels, DirtyRegion changes = DirtyRegion::unknown()) {
-    if (frames_) frames_({std::move(pixels), streamingOn.value_or(0), 1.0, std::move(changes)});
+  // A frame of the display being streamed, unless another is named.
+  void emitFrame(SharedPixels pixels, DirtyRegion changes = DirtyRegion::unknown(), std::optional<DisplayID> of = {}) {
+    if (frames_) frames_({std::move(pixels), of.value_or(streamingOn.value_or(0)), 1.0, std::move(changes)});
   }
   // The platform ends stream number `stream` (1 = the first started) on its own.
   void platformStop(int stream, std::optional<CaptureError> error) {

@@ -13,8 +13,7 @@ namespace vistaro::testing {
 // of it, and any kind can be made to fail.
 class FakeLayerEncoder final : public LayerEncoder {
  public:
-  bool failLayers = false;
-  bool failPatches = false;
+  bool failLayers = false, failPatches = false;
   std::vector<std::string> calls;  // "layer WxH qQ" per whole layer, "patch X,Y qQ" per patch
 
   std::optional<Layer> encode(const PixelBuffer&, std::optional<Rect> region, int64_t maxWidth, int64_t maxHeight,
@@ -26,8 +25,7 @@ class FakeLayerEncoder final : public LayerEncoder {
   std::optional<Bytes> encodePatch(const PixelBuffer&, const Rect&, int, int, const Rect& patch,
                                    double quality) override {
     calls.push_back(fmt::format("patch {},{} q{}", patch.x, patch.y, quality));
-    if (failPatches) return std::nullopt;
-    return Bytes(7, 'P');
+    return failPatches ? std::nullopt : std::optional(Bytes(7, 'P'));
   }
 };
 

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <vector>
 
 #include "core/pixel_buffer.h"
@@ -12,13 +11,6 @@ namespace vistaro::testing {
 // A BGRA frame that looks like a desktop: windows with title bars and 1-pixel
 // borders, rows of glyph-like strokes, a gradient and a photo-like patch.
 std::shared_ptr<PixelBuffer> desktopLikeFrame(int width, int height, uint32_t seed = 1, size_t rowPadding = 0);
-
-struct DecodedJpeg {
-  int width = 0;
-  int height = 0;
-  std::vector<uint8_t> rgb;
-};
-std::optional<DecodedJpeg> decodeJpeg(const std::vector<uint8_t>& jpeg);
 
 // Peak signal-to-noise ratio in dB over the first three channels of two images
 // of the same layout.

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <vector>
-
 #include "control/controller_platform.h"
 
 namespace vistaro::testing {
@@ -12,8 +10,7 @@ class FakeControllerPlatform final : public ControllerPlatform {
   bool capturePermitted = true;
   int prompts = 0;
   std::function<void()> screenChanged;
-  std::vector<uint32_t> randoms{4242};  // then zeros
-  size_t drawn = 0;
+  uint32_t nextRandom = 4242;  // then counting up
 
   std::string hostName() override { return "desk"; }
   bool hasScreenCapturePermission() override { return capturePermitted; }
@@ -21,7 +18,7 @@ class FakeControllerPlatform final : public ControllerPlatform {
   void promptForInputPermission() override { ++prompts; }
   std::optional<DisplayID> mainDisplayID() override { return 1; }
   void observeScreenChanges(std::function<void()> changed) override { screenChanged = std::move(changed); }
-  uint32_t randomBelow(uint32_t bound) override { return drawn < randoms.size() ? randoms[drawn++] % bound : 0; }
+  uint32_t randomBelow(uint32_t bound) override { return nextRandom++ % bound; }
 };
 
 }  // namespace vistaro::testing

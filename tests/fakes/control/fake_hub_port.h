@@ -12,7 +12,6 @@ class FakeHubPort final : public HubPort {
   std::optional<std::string> serviceName;
   std::vector<WelcomeMessage> welcomes;
   std::vector<ErrorMessage> errors;
-  std::vector<CapturedFrame> submitted;
   int clears = 0;
 
   void setCallbacks(Callbacks c) override { callbacks = std::move(c); }
@@ -20,7 +19,7 @@ class FakeHubPort final : public HubPort {
   void setPin(std::string pin) override { pins.push_back(std::move(pin)); }
   void setWelcome(WelcomeMessage welcome) override { welcomes.push_back(std::move(welcome)); }
   void broadcastError(std::string code, std::string text) override { errors.push_back({std::move(code), std::move(text)}); }
-  void submit(CapturedFrame frame) override { submitted.push_back(std::move(frame)); }
+  void submit(CapturedFrame) override {}
   void clearLatest() override { ++clears; }
 };
 

@@ -15,17 +15,22 @@ void MemoryStream::start(StateHandler onState) {
   injectState(State::ready);
 }
 
-void MemoryStream::readExactly(size_t count, ReadHandler done) {
+void MemoryStream::readExactly(size_t count, ReadHandler done) { enqueueRead(count, std::move(done), false); }
+
+void MemoryStream::readSome(size_t most, ReadHandler done) { enqueueRead(most, std::move(done), true); }
+
+void MemoryStream::enqueueRead(size_t count, ReadHandler done, bool some) {
   readRequests_.push_back(count);
   const size_t outstanding = pendingRead_ ? 2 : 1;
   maxOutstandingReads_ = std::max(maxOutstandingReads_, outstanding);
-  pendingRead_ = PendingRead{count, std::move(done)};
+  pendingRead_ = PendingRead{count, std::move(done), some};
   serveRead();
 }
 
 void MemoryStream::serveRead() {
   if (!pendingRead_) return;
-  const size_t count = pendingRead_->count;
+  const size_t count = pendingRead_->some ? std::min(pendingRead_->count, std::max<size_t>(incoming_.size(), 1))
+                                          : pendingRead_->count;
   std::error_code error;
   Bytes bytes;
   bool ended = false;
@@ -60,6 +65,21 @@ void MemoryStream::write(std::shared_ptr<const Bytes> bytes, WriteHandler done) 
       });
     }
   }
+  completeWrite(error, std::move(done));
+}
+
+void MemoryStream::finishWriting(WriteHandler done) {
+  writingFinished_ = true;
+  if (auto peer = peerEnd_.lock()) {
+    std::weak_ptr<MemoryStream> weakPeer = peer;
+    executor_.post([weakPeer] {
+      if (auto peer = weakPeer.lock()) peer->injectEndOfStream();
+    });
+  }
+  completeWrite(cancelled_ ? std::make_error_code(std::errc::operation_canceled) : writeError_, std::move(done));
+}
+
+void MemoryStream::completeWrite(std::error_code error, WriteHandler done) {
   if (holdWrites_) {
     heldCompletions_.push_back([done = std::move(done), error] {
       if (done) done(error);

@@ -22,7 +22,10 @@ class MemoryStream final : public ByteStream, public std::enable_shared_from_thi
 
   void start(StateHandler onState) override;
   void readExactly(size_t count, ReadHandler done) override;
+  void readSome(size_t most, ReadHandler done) override;
   void write(std::shared_ptr<const Bytes> bytes, WriteHandler done) override;
+  // The peer end sees the end of the stream after what was written; done as a write's is.
+  void finishWriting(WriteHandler done) override;
   void cancel() override;
   PeerAddress peer() const override { return peer_; }
   void setPeer(PeerAddress peer) { peer_ = std::move(peer); }
@@ -46,13 +49,17 @@ class MemoryStream final : public ByteStream, public std::enable_shared_from_thi
   size_t maxOutstandingReads() const { return maxOutstandingReads_; }
   bool started() const { return static_cast<bool>(onState_); }
   bool cancelled() const { return cancelled_; }
+  bool writingFinished() const { return writingFinished_; }
 
  private:
   struct PendingRead {
     size_t count;
     ReadHandler done;
+    bool some = false;
   };
+  void enqueueRead(size_t count, ReadHandler done, bool some);
   void serveRead();
+  void completeWrite(std::error_code error, WriteHandler done);
 
   Executor& executor_;
   std::weak_ptr<MemoryStream> peerEnd_;
@@ -64,6 +71,7 @@ class MemoryStream final : public ByteStream, public std::enable_shared_from_thi
   std::error_code writeError_;
   bool endOfStream_ = false;
   bool cancelled_ = false;
+  bool writingFinished_ = false;
   bool holdWrites_ = false;
   std::vector<std::function<void()>> heldCompletions_;
   Bytes written_;

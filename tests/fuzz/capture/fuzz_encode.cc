@@ -1,6 +1,7 @@
 // Random frame sizes, regions, limits, qualities and patch geometry for the frame encoder.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <bit>
 #include <cstring>
 
 #include "capture/frame_encoder.h"
@@ -9,15 +10,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vistaro;
   static FrameEncoder encoder;  // reused, as the hub does
   FuzzedDataProvider in(data, size);
-  const auto anyDouble = [&] {  // NaN and infinities too
-    double value = 0;
-    const auto bytes = in.ConsumeBytes<uint8_t>(sizeof value);
-    return *static_cast<double*>(std::memcpy(&value, bytes.data(), bytes.size()));
-  };
+  const auto anyDouble = [&] { return std::bit_cast<double>(in.ConsumeIntegral<uint64_t>()); };  // NaN, infinities
   // Mostly coordinates within a range around the frame.
   const auto coordinate = [&](double range) {
-    return in.ConsumeIntegralInRange(0, 15) == 0 ? anyDouble()
-                                                 : in.ConsumeFloatingPointInRange(-range / 4, range * 1.25);
+    return in.ConsumeIntegralInRange(0, 15) ? in.ConsumeFloatingPointInRange(-range / 4, range * 1.25) : anyDouble();
   };
   const int width = in.ConsumeIntegralInRange(0, 119), height = in.ConsumeIntegralInRange(0, 89);
   auto frame = PixelBuffer::allocate(width, height, size_t(width) * 4 + in.ConsumeIntegralInRange(0, 8));

@@ -2,9 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <fstream>
-#include <sstream>
 
 #include "capture/frame_encoder.h"
 #include "capture/srgb_profile.h"
@@ -28,27 +26,21 @@ std::string written(const std::filesystem::path& path, const uint8_t* bytes, siz
 TEST(ImageTools, JpegsDecodeToTheirExactSizeWithTheCompactSrgbProfile) {
   FrameEncoder encoder;
   auto retina = testing::desktopLikeFrame(2880, 1800), frame = testing::desktopLikeFrame(2000, 1000);
-  const auto layer = [&](const PixelBuffer& from, std::optional<Rect> region, int64_t maxWidth, int64_t maxHeight) {
+  const auto layer = [&](const PixelBuffer& from, std::optional<Rect> region, int64_t maxWidth,
+                         int64_t maxHeight = int64_t{1} << 62) {
     auto encoded = encoder.encode(from, region, maxWidth, maxHeight, 0.72);
     return encoded ? std::optional(encoded->jpeg) : std::nullopt;
   };
-  const Rect whole{0, 0, 2880, 1800};
-  const int64_t any = int64_t{1} << 62;
   const std::pair<std::string, std::optional<Bytes>> images[] = {
-      {"1440 900", layer(*retina, {}, 1440, any)},
-      {"1179 736", layer(*retina, {}, 1179, any)},
-      {"2000 1000", layer(*frame, {}, 5000, any)},  // never enlarged
-      {"2000 1000", layer(*frame, {}, 1999, any)},  // 0.9995: within the no-resampling band
-      {"1997 998", layer(*frame, {}, 1997, any)},
+      {"1440 900", layer(*retina, {}, 1440)},
+      {"1179 736", layer(*retina, {}, 1179)},
+      {"2000 1000", layer(*frame, {}, 1999)},  // 0.9995: within the no-resampling band
       {"513 321", layer(*retina, {}, 6000, 321)},  // the tighter limit wins, the aspect ratio stays
-      {"1 1", layer(*frame, {}, 1, any)},
-      {"1000 500", layer(*frame, Rect{0.25, 0.25, 0.5, 0.5}, 6000, 6000)},
       {"601 401", layer(*frame, Rect{0.10005, 0.2011, 0.3, 0.4}, 6000, 6000)},  // pixels 200.1 .. 800.1, 201.1 .. 601.1
       {"200 500", layer(*frame, Rect{0.9, -0.5, 0.5, 1.0}, 6000, 6000)},
-      {"577 401", layer(*retina, Rect{0.1, 0.2, 0.2003, 0.2227}, 6000, 6000)},
-      {"64 64", encoder.encodePatch(*retina, whole, 1440, 900, Rect{96, 48, 64, 64}, 0.8)},
-      {"7 12", encoder.encodePatch(*retina, whole, 1440, 900, Rect{10.5, 3.2, 7.9, 12.99}, 0.72)},
-      {"33 17", encoder.encodePatch(*retina, whole, 2880, 1800, Rect{2870, 1790, 33, 17}, 0.8)},  // over the edge
+      {"7 12", encoder.encodePatch(*retina, {0, 0, 2880, 1800}, 1440, 900, Rect{10.5, 3.2, 7.9, 12.99}, 0.72)},
+      // Over the edge of the frame.
+      {"33 17", encoder.encodePatch(*retina, {0, 0, 2880, 1800}, 2880, 1800, Rect{2870, 1790, 33, 17}, 0.8)},
   };
   const std::string profile(srgbProfile().begin(), srgbProfile().end());
   EXPECT_LT(profile.size(), 1024u);
@@ -56,11 +48,7 @@ TEST(ImageTools, JpegsDecodeToTheirExactSizeWithTheCompactSrgbProfile) {
   for (const auto& [size, jpeg] : images) {
     ASSERT_TRUE(jpeg) << size;
     const std::string path = written(dir / "image.jpg", jpeg->data(), jpeg->size());
-    std::istringstream ppm(outputOf({"djpeg", "-pnm", path}));
-    std::string magic, width, height;
-    ppm >> magic >> width >> height;
-    EXPECT_EQ(magic + " " + width + " " + height, "P6 " + size) << "djpeg";
-    EXPECT_EQ(outputOf({"identify", "-format", "%w %h", path}), size) << "ImageMagick";
+    EXPECT_TRUE(outputOf({"djpeg", "-pnm", path}).starts_with("P6\n" + size + "\n255\n")) << size;
     EXPECT_EQ(outputOf({"convert", path, "icc:-"}), profile) << size;
   }
 }
@@ -79,9 +67,8 @@ TEST(ImageTools, ResamplerAgreesWithImageMagickLanczos) {
     resampler.configure(*frame, 0, 0, scale, scale, width, height);
     std::vector<uint8_t> ours(reference.size());
     for (int y = 0; y < height; ++y) resampler.resampleRow(y, &ours[size_t(y) * width * 4]);
-    const double psnr = testing::psnr(ours.data(), reinterpret_cast<const uint8_t*>(reference.data()), ours.size() / 4);
-    EXPECT_GE(psnr, 40) << "scale " << scale;
-    std::printf("PSNR against ImageMagick at %.2f: %.1f dB\n", scale, psnr);
+    EXPECT_GE(testing::psnr(ours.data(), reinterpret_cast<const uint8_t*>(reference.data()), ours.size() / 4), 40)
+        << "scale " << scale;
   }
 }
 

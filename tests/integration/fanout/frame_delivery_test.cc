@@ -81,7 +81,9 @@ TEST_F(FrameDelivery, WholeLayersAndPatchesDecodeToTheAnnouncedSizesAndAddUpToTh
     ASSERT_TRUE(frame);
     expectSize(frame->base, 640, 400);
     expectSize(frame->detail, 320, 200);
-    if (client == &patched) EXPECT_TRUE(layers.apply(*frame));
+    if (client == &patched) {
+      EXPECT_TRUE(layers.apply(*frame));
+    }
   }
 
   auto second = copyOf(*first);
@@ -122,6 +124,11 @@ TEST_F(FrameDelivery, ClientProgramWatchesAndWritesTheLayers) {
   EXPECT_NE(watcher.output().find(" base=640x400 detail=640x400 patches=0+0 latency="), std::string::npos);
   EXPECT_TRUE(std::filesystem::exists(out / "base.ppm"));
   EXPECT_EQ(std::filesystem::file_size(out / "detail.ppm"), 15u + 640 * 400 * 3);
+  for (const char* command : {"--help", "watch"}) {  // help for the program and for a command: no PIN needed
+    ChildProcess help({VISTARO_BINARY_DIR "/client/vistaro-client", command, "--help"});
+    EXPECT_EQ(help.waitForExit(), 0);
+    EXPECT_NE(help.output().find("watch [--viewport"), std::string::npos) << help.output();
+  }
 }
 
 TEST_F(FrameDelivery, ClientThatStopsReadingHoldsNobodyElseBack) {

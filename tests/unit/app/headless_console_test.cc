@@ -5,27 +5,19 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "core/display_text.h"
 #include "core/manual_executor.h"
 
 namespace vistaro {
 namespace {
 
+// The host process tests read the connect command and the plain status line; the names come
+// already made safe by the controller.
 class HeadlessConsoleTest : public ::testing::Test {
  protected:
-  HeadlessConsoleTest() {
-    state.listenerStatus = "待受中";
-    state.port = 52525;
-    state.pin = "012345";
-    state.hasInputPermission = true;
-  }
-  ~HeadlessConsoleTest() override {
-    std::fclose(out);
-    std::free(buffer);
-  }
+  ~HeadlessConsoleTest() override { std::fclose(out), std::free(buffer); }
   std::string printed() { return std::fflush(out), std::string(buffer, size); }
 
-  ControllerState state;
+  ControllerState state{.pin = "012345", .hasInputPermission = true, .listenerStatus = "待受中", .port = 52525};
   char* buffer = nullptr;
   size_t size = 0;
   std::FILE* out = open_memstream(&buffer, &size);
@@ -35,27 +27,15 @@ class HeadlessConsoleTest : public ::testing::Test {
 
 TEST_F(HeadlessConsoleTest, PrintsTheConnectCommandOnceAPortIsKnownAndOnlyChanges) {
   ControllerState starting = state;
-  starting.listenerStatus = "起動中…";
   starting.port.reset();
-  EXPECT_EQ(console.render(starting), "起動中… | PIN 012345 | clients: none | idle\n");
+  EXPECT_EQ(console.render(starting), "待受中 | PIN 012345 | clients: none | idle\n");
   EXPECT_EQ(console.render(starting), "");
-  const std::string shown = console.render(state);
-  EXPECT_NE(shown.find("--port 52525 --pin 012345 watch\n"), std::string::npos);
-  EXPECT_NE(shown.find("待受中 :52525 | PIN 012345"), std::string::npos);
-  state.clientNames = {"A", "B"};
-  state.capturing = true;
-  state.lastError = "gone";
-  state.failedPinAttempts = 7;
-  state.failedPinAddress = "192.0.2.9";
-  EXPECT_EQ(console.render(state), R"(待受中 :52525 | PIN 012345 | clients: "A", "B" | capturing | )"
-                                   "7 failed PIN attempts, the latest from 192.0.2.9 | last error: gone\n");
-  // Hostile names, as the controller passes them on: still one short line.
-  state.clientNames.assign(200, displayableText("\x1b[2J\n待受中 | PIN 000000\r\u202e" + std::string(1 << 20, 'n')));
-  const std::string line = console.render(state);
-  EXPECT_EQ(std::tuple(line.find('\n'), line.find_first_of("\x1b\r"), line.size() < 600),
-            std::tuple(line.size() - 1, std::string::npos, true));
-  EXPECT_NE(line.find(R"(", "[2J待受中 | PIN 000000nnn)"), std::string::npos) << line;
-  EXPECT_NE(line.find("and 195 more"), std::string::npos);
+  EXPECT_NE(console.render(state).find("--port 52525 --pin 012345 watch\n待受中 :52525 | PIN 012345"), std::string::npos);
+  const ControllerState busy{.pin = "012345", .clientNames = std::vector<std::string>(200, "n"), .hasInputPermission = true,
+                             .listenerStatus = "待受中", .port = 52525, .capturing = true, .lastError = "gone",
+                             .failedPinAttempts = 7, .failedPinAddress = "192.0.2.9"};
+  EXPECT_EQ(console.render(busy), R"(待受中 :52525 | PIN 012345 | clients: "n", "n", "n", "n", "n" and 195 more | )"
+                                   "capturing | 7 failed PIN attempts, the latest from 192.0.2.9 | last error: gone\n");
 }
 
 TEST_F(HeadlessConsoleTest, ABurstOfChangesPrintsAFewTimesASecondAndEndsOnTheLatest) {

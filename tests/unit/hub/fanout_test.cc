@@ -41,6 +41,9 @@ TEST(FramePlan, LayersAreSizedByTheClampedLimitsAndNeverEnlarged) {
   EXPECT_NE(client.detail.lastKey.find("-100-9000-"), std::string::npos);
   EXPECT_EQ(Client{}.plan(frameOf(1000, 500), request(100))->base.outputWidth, 320);
   EXPECT_EQ(Client{}.plan(frameOf(1000, 500), request(5000))->base.outputWidth, 1000);
+  // Within 0.1 % of the frame the encoder sends the frame's own pixels, and the plan agrees:
+  // otherwise patches land a pixel off and the last column is never patched.
+  EXPECT_EQ(Client{}.plan(frameOf(2560, 1600), request(2558))->base.outputWidth, 2560);
   // Only four numbers with a width and height make a viewport.
   for (auto viewport : {std::vector<double>{0.5, 0.5, 0, 0.2}, std::vector<double>{0.5, 0.5, 0.2}}) {
     auto noDetail = Client{}.plan(frameOf(1000, 500), request(1440, viewport));
@@ -66,17 +69,6 @@ TEST(FramePlan, PatchesUpToHalfTheLayerWholeBeyondOrWhenChangesAreUnknown) {
   client.patches = false;
   client.base.dirty.add(DirtyRegion::of({{0, 0, 8, 8}}));
   EXPECT_TRUE(client.plan(frameOf(2880, 1800, 5), request(1440, viewport))->base.whole);
-}
-
-TEST(DirtyRegion, LongListsAreMergedAndUnknownAbsorbsEverything) {
-  DirtyRegion region = DirtyRegion::none();
-  std::vector<Rect> tiles;
-  for (int i = 0; i < 70; ++i) tiles.push_back({i * 200.0, 0, 64, 64});
-  region.add(DirtyRegion::of(tiles));
-  EXPECT_LE(region.rects().size(), 8u);
-  region.add(DirtyRegion::unknown());
-  region.add(DirtyRegion::of(tiles));
-  EXPECT_FALSE(region.known());
 }
 
 TEST(PatchRects, TilesMapToGrownScaledPatchesClippedToTheRegion) {

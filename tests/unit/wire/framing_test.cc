@@ -18,12 +18,15 @@ Bytes operator+(Bytes a, const Bytes& b) {
   return a;
 }
 
+// Bounds, close-once and delivered sizes under arbitrary bytes are the fuzz target's; these are
+// the rules of the framing itself.
 class Framing : public ::testing::Test {
  protected:
-  Framing() {
+  Framing() { start(); }
+  void start(uint32_t limit = FramedConnection::kMaxLength) {
     std::tie(stream, peer) = MemoryStream::makePair(executor);
     connection = FramedConnection::create(stream, executor);
-    connection->onReady = [this] { ++readyCount; };
+    connection->limitLength(limit);
     connection->onMessage = [this](MessageType type, Bytes body) { messages.emplace_back(type, std::move(body)); };
     connection->onClose = [this](std::optional<std::error_code> error) { closes.push_back(error); };
     connection->start();
@@ -37,93 +40,62 @@ class Framing : public ::testing::Test {
   ManualExecutor executor;
   std::shared_ptr<MemoryStream> stream, peer;
   std::shared_ptr<FramedConnection> connection;
-  int readyCount = 0;
   std::vector<std::pair<MessageType, Bytes>> messages;
   std::vector<std::optional<std::error_code>> closes;
 };
 
 TEST_F(Framing, ReadsExactlyWhatEachMessageNeedsOneReadAtATime) {
-  EXPECT_EQ(readyCount, 1);
   arrive({0, 0, 0, 1, 2});  // an empty request: no body read
   const size_t largest = FramedConnection::kMaxLength - 1;
   arrive(prefix(FramedConnection::kMaxLength, 11) + Bytes(largest, 0xAB));
-  // Two in one segment, then one split over many.
-  arrive(prefix(3, 1) + Bytes{'{', '}'} + prefix(2, 5) + Bytes{'x'});
-  for (uint8_t byte : prefix(11, 13) + Bytes(10, 7)) arrive({byte});
+  arrive(prefix(3, 1) + Bytes{'{', '}'} + prefix(2, 5) + Bytes{'x'});  // two in one segment
+  for (uint8_t byte : prefix(11, 13) + Bytes(10, 7)) arrive({byte});  // one split over many
   ASSERT_EQ(messages.size(), 5u);
   EXPECT_EQ(messages[0], std::make_pair(MessageType::request, Bytes{}));
   EXPECT_EQ(messages[1].second.size(), largest);
-  EXPECT_EQ(messages[2], std::make_pair(MessageType::hello, Bytes{'{', '}'}));
   EXPECT_EQ(messages[3], std::make_pair(MessageType::key, Bytes{'x'}));
   EXPECT_EQ(messages[4], std::make_pair(MessageType::focus, Bytes(10, 7)));
-  EXPECT_THAT(std::vector<size_t>(stream->readRequests().begin(), stream->readRequests().begin() + 4),
-              ElementsAre(5, 5, largest, 5));
+  EXPECT_THAT(std::vector<size_t>(stream->readRequests().begin(), stream->readRequests().begin() + 3),
+              ElementsAre(5, 5, largest));
   EXPECT_EQ(stream->maxOutstandingReads(), 1u);
-  EXPECT_TRUE(closes.empty());
-}
-
-TEST_F(Framing, NextReadWaitsForTheHandlerAndAHandlerThatClosesStopsReading) {
-  connection->onMessage = [this](MessageType, Bytes) {
-    messages.emplace_back();
-    EXPECT_EQ(stream->readRequests().size(), messages.size()) << "a read was issued during onMessage";
-    if (messages.size() == 2) connection->close();
-  };
-  arrive(prefix(1, 2) + prefix(1, 2) + prefix(1, 2));
-  EXPECT_EQ(messages.size(), 2u);
+  // The next read waits for the handler, and a handler that closes stops the reading.
+  connection->onMessage = [this](MessageType, Bytes) { connection->close(); };
+  const size_t reads = stream->readRequests().size();
+  arrive(prefix(1, 2) + prefix(1, 2));
+  EXPECT_EQ(stream->readRequests().size(), reads);
   EXPECT_EQ(closes.size(), 1u);
 }
 
-// Each ends the connection quietly: no message, no error, nothing sent back.
-TEST(FramingRejects, BadPrefixesAndLengthsBeyondTheLimit) {
-  struct Case {
-    Bytes prefix;
-    uint32_t limit = FramedConnection::kMaxLength;
-  };
-  for (const Case& bad : std::vector<Case>{{prefix(0, 1)},
-                                           {prefix(FramedConnection::kMaxLength + 1, 11)},
-                                           {prefix(0xFFFFFFFF, 1)},
-                                           {prefix(5, 9)},
-                                           {prefix(5, 0)},
-                                           {prefix(5, 14)},
-                                           {prefix(101, 1), 100}}) {
-    SCOPED_TRACE(::testing::PrintToString(bad.prefix));
-    ManualExecutor executor;
-    auto [stream, peer] = MemoryStream::makePair(executor);
-    auto connection = FramedConnection::create(stream, executor);
-    connection->limitLength(bad.limit);
-    int messageCount = 0;
-    std::vector<std::optional<std::error_code>> closes;
-    connection->onMessage = [&](MessageType, Bytes) { ++messageCount; };
-    connection->onClose = [&](std::optional<std::error_code> error) { closes.push_back(error); };
-    connection->start();
-    stream->injectBytes(bad.prefix + Bytes(4, '{'));
-    executor.runUntilIdle();
-    EXPECT_EQ(messageCount, 0);
+TEST_F(Framing, BadPrefixesAndLengthsBeyondTheLimitEndTheConnectionQuietly) {
+  for (const auto& [bad, limit] : std::vector<std::pair<Bytes, uint32_t>>{
+           {prefix(0, 1), FramedConnection::kMaxLength},
+           {prefix(FramedConnection::kMaxLength + 1, 11), FramedConnection::kMaxLength},
+           {prefix(5, 9), FramedConnection::kMaxLength},
+           {prefix(5, 14), FramedConnection::kMaxLength},
+           {prefix(101, 1), 100}}) {
+    SCOPED_TRACE(::testing::PrintToString(bad));
+    messages.clear();
+    closes.clear();
+    start(limit);
+    arrive(bad + Bytes(4, '{'));
+    EXPECT_TRUE(messages.empty());
     EXPECT_THAT(closes, ElementsAre(std::nullopt));
-    EXPECT_THAT(stream->readRequests(), ElementsAre(5));
     EXPECT_TRUE(stream->cancelled());
     EXPECT_TRUE(peer->written().empty());
   }
 }
 
-TEST_F(Framing, EndOfStreamMidBodyIsAQuietCloseAndAReadErrorIsPassedOn) {
+TEST_F(Framing, EndsCloseOnceWithTheirErrorAndReleaseTheCallbacks) {
   arrive(prefix(10, 1) + Bytes{'{', '"'});
-  stream->injectEndOfStream();
+  const auto reset = std::make_error_code(std::errc::connection_reset);
+  stream->injectReadError(reset);
+  stream->injectState(ByteStream::State::failed, reset);
   executor.runUntilIdle();
   EXPECT_TRUE(messages.empty());
-  EXPECT_THAT(closes, ElementsAre(std::nullopt));
+  EXPECT_THAT(closes, ElementsAre(reset));
 
-  auto [other, otherPeer] = MemoryStream::makePair(executor);
-  auto framed = FramedConnection::create(other, executor);
-  framed->onClose = [this](std::optional<std::error_code> error) { closes.push_back(error); };
-  framed->start();
-  other->injectReadError(std::make_error_code(std::errc::connection_reset));
-  other->injectState(ByteStream::State::failed, std::make_error_code(std::errc::connection_reset));
-  executor.runUntilIdle();
-  EXPECT_THAT(closes, ElementsAre(std::nullopt, std::make_error_code(std::errc::connection_reset)));
-}
-
-TEST_F(Framing, CloseIsOnceSilencesEverythingAndReleasesTheCallbacks) {
+  // Clearing the callbacks is what breaks the owner <-> connection cycle.
+  start();
   std::vector<std::string> log;
   auto probe = [&](std::string name) {
     return std::shared_ptr<void>(nullptr, [&log, name](void*) { log.push_back(name + " released"); });
@@ -132,24 +104,12 @@ TEST_F(Framing, CloseIsOnceSilencesEverythingAndReleasesTheCallbacks) {
   connection->onMessage = [p = probe("onMessage")](MessageType, Bytes) {};
   connection->cancelStream();
   connection->close(std::make_error_code(std::errc::io_error));
-  stream->injectState(ByteStream::State::ready);
-  arrive(prefix(1, 2));
   bool sendCompleted = false;
   connection->send(MessageType::focus, {'{', '}'}, [&](std::error_code) { sendCompleted = true; });
   executor.runUntilIdle();
-  // Clearing the callbacks is what breaks the owner <-> connection cycle.
   EXPECT_THAT(log, ElementsAre("onClose", "onClose released", "onMessage released"));
-  EXPECT_EQ(readyCount, 1);
   EXPECT_FALSE(sendCompleted);
   EXPECT_EQ(stream->writeCount(), 0u);
-}
-
-TEST_F(Framing, AnOwnerMayLetGoInsideOnClose) {
-  connection->onClose = [this](std::optional<std::error_code>) { connection.reset(); };
-  std::weak_ptr<FramedConnection> weak = connection;
-  stream->injectEndOfStream();
-  executor.runUntilIdle();
-  EXPECT_TRUE(weak.expired());
 }
 
 TEST_F(Framing, SendWritesOneBufferWithItsPrefixAndReportsOnlyToTheCompletion) {
@@ -157,8 +117,6 @@ TEST_F(Framing, SendWritesOneBufferWithItsPrefixAndReportsOnlyToTheCompletion) {
   connection->send(MessageType::error, Bytes(30, 'e'), [&](std::error_code error) { completions.push_back(error); });
   executor.runUntilIdle();
   EXPECT_EQ(stream->written(), Bytes({0x00, 0x00, 0x00, 0x1F, 0x0C}) + Bytes(30, 'e'));
-  EXPECT_EQ(stream->writeCount(), 1u);
-
   const auto broken = std::make_error_code(std::errc::broken_pipe);
   stream->failWrites(broken);
   connection->send(MessageType::focus, {'{', '}'}, [&](std::error_code error) { completions.push_back(error); });

@@ -44,51 +44,28 @@ TEST(MessageDecoding, RequiredFieldsTypesAndRanges) {
   };
   const std::vector<Case> cases = {
       {decodes<HelloMessage>, hello + R"("version":1})", true},
-      {decodes<HelloMessage>, hello + R"("version":1,"features":null,"unknown":{}})", true},
       {decodes<HelloMessage>, hello + R"("version":2.0,"features":["patch"]})", true},  // any standard JSON
       {decodes<HelloMessage>, R"({"pin":"1","name":"P"})", false},
       {decodes<HelloMessage>, R"({"pin":123456,"name":"P","version":1})", false},
       {decodes<HelloMessage>, hello + R"("version":2.5})", false},
-      {decodes<HelloMessage>, hello + R"("version":9223372036854775808})", false},
       {decodes<HelloMessage>, hello + R"("version":1,"features":[1]})", false},
       {decodes<SelectDisplayMessage>, R"({"id":4294967295})", true},
       {decodes<SelectDisplayMessage>, R"({"id":-1})", false},
       {decodes<SelectDisplayMessage>, R"({"id":4294967296})", false},
-      {decodes<SelectDisplayMessage>, R"({"id":"1"})", false},
       {decodes<RequestMessage>, request + "}", true},
       {decodes<RequestMessage>, request + R"(,"viewport":[0.1,0.2,0.5],"full":true})", true},
-      {decodes<RequestMessage>, request + R"(,"viewport":[0,"a"]})", false},
       {decodes<RequestMessage>, request + R"(,"full":1})", false},
       {decodes<InputMessage>, R"({"kind":"scroll","scrollY":-40,"scrollBegan":true)" + input, true},
       {decodes<InputMessage>, R"({"kind":"rightClick")" + input, true},
       {decodes<InputMessage>, R"({"kind":"Click")" + input, false},
-      {decodes<InputMessage>, R"({"kind":1)" + input, false},
       {decodes<KeyMessage>, R"({"text":"hi","modifiers":[]})", true},
       {decodes<KeyMessage>, R"({"text":"hi"})", false},
       {decodes<HeadlessMessage>, " {\"enabled\":false}\n", true},
-      {decodes<FrameHeader>, R"({"seq":1,"displayID":1,"screenW":1,"screenH":1,"pointScale":1,"baseLen":0,"detailLen":0})", true},
-      {decodes<FrameHeader>, R"({"seq":-1,"displayID":1,"screenW":1,"screenH":1,"pointScale":1,"baseLen":0,"detailLen":0})", false},
   };
   for (const Case& c : cases) EXPECT_EQ(c.decode(c.text), c.valid) << c.text;
 
-  for (std::string_view text : {"", "{", "[]", "null", "{\"enabled\":true,}", "{\"enabled\":true} trailing"}) {
-    EXPECT_FALSE(decodes<HeadlessMessage>(text)) << text;
-  }
-  const Bytes badUtf8 = body("{\"text\":\"\xC3\x28\",\"modifiers\":[]}");
-  EXPECT_NO_THROW(EXPECT_FALSE(decodeMessage<KeyMessage>(badUtf8)));
-  EXPECT_NO_THROW(EXPECT_FALSE(decodeMessage<KeyMessage>(Bytes(100000, '['))));
-}
-
-TEST(MessageDecoding, ValuesArriveAsSent) {
-  const auto scroll = decodeMessage<InputMessage>(
-      body(R"({"kind":"scroll","scrollY":-40,"x":0.25,"y":1,"clickCount":2,"displayID":7})"));
-  ASSERT_TRUE(scroll);
-  EXPECT_EQ(scroll->kind, InputMessage::Kind::scroll);
-  EXPECT_EQ(scroll->scrollY, -40);
-  EXPECT_FALSE(scroll->scrollX);
-  EXPECT_EQ(scroll->displayID, 7u);
-  const auto request = decodeMessage<RequestMessage>(body(R"({"viewport":[0.1,0.2,0.5],"detailMaxW":1,"detailMaxH":2,"baseMaxW":3})"));
-  EXPECT_EQ(request->viewport, (std::vector<double>{0.1, 0.2, 0.5}));  // three numbers: the hub's to ignore
+  // Malformed and hostile JSON in general is the fuzz target's; these are the ones a peer sends by accident.
+  for (std::string_view text : {"", "[]", "{\"enabled\":true} trailing"}) EXPECT_FALSE(decodes<HeadlessMessage>(text));
 }
 
 TEST(MessageEncoding, OptionalsLeftOutNonFiniteFailsBadTextReplaced) {
