@@ -44,8 +44,17 @@ class ByteStream {
   // Installs the state handler and starts the stream (for TLS: the handshake).
   virtual void start(StateHandler onState) = 0;
   virtual void readExactly(size_t count, ReadHandler done) = 0;
+  // Whatever has arrived, at least one byte and at most `most` (none only with endOfStream
+  // or an error). Streams that cannot do better hand out one byte at a time.
+  virtual void readSome(size_t most, ReadHandler done) {
+    (void)most;
+    readExactly(1, std::move(done));
+  }
   // The whole buffer goes out as one send; done is called once the stream has taken it.
   virtual void write(std::shared_ptr<const Bytes> bytes, WriteHandler done) = 0;
+  // Ends the sending half after every write taken so far; done once those bytes are as far
+  // towards the peer as the stream can tell. Without a half of its own, the stream stays open.
+  virtual void finishWriting(WriteHandler done) { write(std::make_shared<const Bytes>(), std::move(done)); }
   // Ends the stream; the state handler then reports cancelled (once), before
   // any read or write still pending completes with an error.
   virtual void cancel() = 0;
