@@ -12,7 +12,21 @@ ClientConnection::ClientConnection(AsioExecutor& executor, ClientOptions options
     : executor_(executor), options_(std::move(options)) {}
 
 void ClientConnection::start() {
-  auto stream = TlsStream::connecting(executor_, options_.host, options_.port, makeTransportParameters(options_.pin));
+  std::string host = options_.host;
+  uint16_t port = options_.port;
+  if (options_.quic) {
+    std::error_code error;
+    tunnel_ = QuicTunnel::open(executor_, *options_.quic, error);
+    if (!tunnel_) {
+      executor_.post([weak = weak_from_this(), error] {
+        if (auto self = weak.lock(); self && self->onClose) self->onClose(error);
+      });
+      return;
+    }
+    host = "127.0.0.1";
+    port = tunnel_->port();
+  }
+  auto stream = TlsStream::connecting(executor_, host, port, makeTransportParameters(options_.pin));
   connection_ = FramedConnection::create(std::move(stream), executor_);
   std::weak_ptr<ClientConnection> weak = weak_from_this();
   connection_->onReady = [weak] {
@@ -26,7 +40,12 @@ void ClientConnection::start() {
     if (auto self = weak.lock()) self->dispatch(type, std::move(body));
   };
   connection_->onClose = [weak](std::optional<std::error_code> error) {
-    if (auto self = weak.lock(); self && self->onClose) self->onClose(error);
+    auto self = weak.lock();
+    if (!self) return;
+    // A refused QUIC connection says more than the end of the TLS session it carried.
+    if (self->tunnel_ && self->tunnel_->failure()) error = self->tunnel_->failure();
+    if (self->tunnel_) self->tunnel_->close();
+    if (self->onClose) self->onClose(error);
   };
   connection_->start();
 }

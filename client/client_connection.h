@@ -7,6 +7,7 @@
 #include <system_error>
 #include <vector>
 
+#include "client/quic_tunnel.h"
 #include "core/asio_executor.h"
 #include "wire/framed_connection.h"
 #include "wire/messages.h"
@@ -16,6 +17,8 @@ namespace vistaro::client {
 struct ClientOptions {
   std::string host = "127.0.0.1";
   uint16_t port = 52525;
+  // HOST:PORT of the host's direct path: the same session, over QUIC, instead of host and port.
+  std::optional<std::string> quic;
   std::string pin;
   std::string name = "vistaro-client";
   int64_t version = 1;
@@ -68,6 +71,7 @@ class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
 
   AsioExecutor& executor_;
   ClientOptions options_;
+  std::shared_ptr<QuicTunnel> tunnel_;
   std::shared_ptr<FramedConnection> connection_;
 };
 

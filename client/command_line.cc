@@ -44,6 +44,12 @@ std::optional<ClientOptions> parseCommandLine(const std::vector<std::string>& ar
         return std::nullopt;
       }
       options.port = static_cast<uint16_t>(port);
+    } else if (flag == "--quic") {
+      if (!splitHostPort(value)) {
+        error = "bad --quic address (HOST:PORT): " + value;
+        return std::nullopt;
+      }
+      options.quic = value;
     } else if (flag == "--pin") {
       options.pin = value;
       havePin = true;

@@ -8,11 +8,11 @@
 
 namespace vistaro::client {
 
-// Flags of vistaro-client: --host, --port, --pin, --name, --features (comma separated).
+// Flags of vistaro-client: --host, --port, --quic HOST:PORT, --pin, --name, --features (comma separated).
 // Absent, with the reason in error, when they do not parse.
 std::optional<ClientOptions> parseCommandLine(const std::vector<std::string>& arguments, std::string& error);
 
 inline constexpr char kUsage[] =
-    "usage: vistaro-client --pin PIN [--host HOST] [--port PORT] [--name NAME] [--features patch]\n";
+    "usage: vistaro-client --pin PIN [--host HOST] [--port PORT | --quic HOST:PORT] [--name NAME] [--features patch]\n";
 
 }  // namespace vistaro::client

@@ -66,8 +66,12 @@ int main(int argc, char** argv) {
   auto print = [](const std::string& line) {
     std::cout << line << std::endl;  // flushed per line: scripts read it as it comes
   };
-  connection->onHelloSent = [&] { std::cerr << "connected to " << options->host << ":" << options->port << "\n"; };
+  connection->onHelloSent = [&] {
+    std::cerr << "connected to " << options->quic.value_or(options->host + ":" + std::to_string(options->port))
+              << (options->quic ? " over QUIC" : "") << "\n";
+  };
   std::optional<FrameWatcher> watcher;
+  bool awaitingFocus = false;
   if (watch) {
     watcher.emplace(
         executor, *watch, [&](const RequestMessage& request) { connection->request(request); }, print);
@@ -81,11 +85,16 @@ int main(int argc, char** argv) {
       connection->input(*command->pointer);
     }
     if (command->key) connection->key(*command->key);
+    // A left click is answered with where the keyboard focus went, up to about a second later.
+    awaitingFocus = command->pointer && command->pointer->kind == InputMessage::Kind::click;
     command.reset();
     // A one-shot command: give the host a moment to act (and answer an error) before leaving.
-    executor.postAfter(std::chrono::milliseconds(500), [&] { connection->close(); });
+    executor.postAfter(std::chrono::milliseconds(awaitingFocus ? 1500 : 500), [&] { connection->close(); });
   };
-  connection->onFocus = [&](const FocusMessage& message) { print(describeFocus(message)); };
+  connection->onFocus = [&](const FocusMessage& message) {
+    print(describeFocus(message));
+    if (std::exchange(awaitingFocus, false)) connection->close();
+  };
   connection->onFrame = [&](const Bytes& body) {
     if (!watcher) return print(describeFrame(body));
     watcher->onFrame(body);

@@ -1,13 +1,31 @@
 #include "app/host.h"
 
+#include "core/log.h"
 #include "input/key_modifiers.h"
 #include "platform/make_platform.h"
+#include "reach/random_hex_id.h"
 
 namespace vistaro {
 namespace {
 
 CmdModifier cmdModifierFrom(const SettingsStore& settings) {
   return settings.cmdModifier() == "super" ? CmdModifier::super : CmdModifier::ctrl;
+}
+
+// A stored ID is kept when it has the form the host makes; the one in use is stored back.
+template <typename Store>
+std::string reachID(const std::optional<std::string>& stored, Store store) {
+  std::string id = stored && isHexID(*stored) ? *stored : randomHexID();
+  store(id);
+  return id;
+}
+
+std::shared_ptr<DirectAgent> makeDirectAgent(SettingsStore& settings, const HostOptions& options, AsioExecutor& queue,
+                                             Executor& main, RelayedPeers& relayedPeers) {
+  std::string id = reachID(settings.directID(), [&](const std::string& value) { settings.setDirectID(value); });
+  std::optional<std::filesystem::path> identityFile;
+  if (auto file = settings.directIdentityFile()) identityFile = *file;
+  return DirectAgent::create(std::move(id), {queue, main, options.settingsFile.parent_path(), identityFile, &relayedPeers});
 }
 
 }  // namespace
@@ -17,11 +35,21 @@ Host::Host(AsioExecutor& main, HostOptions options)
       platform_(makePlatform({main, captureQueue_, options.displayName})),
       changes_(*platform_.capture),
       capturer_(main, changes_),
-      keys_(main, *platform_.keyboard, *platform_.clipboard, *platform_.inputSources, cmdModifierFrom(settings_)),
-      input_(main, *platform_.pointer, keys_),
+      keys_(main, *platform_.keyboard, *platform_.clipboard, *platform_.inputSources, cmdModifierFrom(settings_),
+            {platform_.primarySelection.get(), platform_.focusedWindow.get()}),
+      focus_(focusQueue_, *platform_.accessibility),
+      input_(main, *platform_.pointer, keys_, &focus_),
       hub_(StreamHub::create({hubQueue_, encodeQueue_, encoder_, listeners_, *platform_.advertiser, input_})),
-      hubPort_(hub_) {
+      relay_(relayQueue_, reachID(settings_.relayRoom(), [this](const std::string& room) { settings_.setRelayRoom(room); })),
+      direct_(makeDirectAgent(settings_, options, directQueue_, main, relayedPeers_)),
+      hubPort_(hub_, [this](uint16_t port) {
+        relay_.setLocalPort(port);
+        direct_->setLocalPort(port);
+      }) {
   controller_ = ServerController::create({main, settings_, hubPort_, capturer_, *platform_.session});
+  // The panel's line for the direct path comes with the controller's reachability wiring.
+  direct_->onStatus = [](const std::string& text) { logInfo("direct", "{}", text); };
+  direct_->start();
 }
 
 Host::~Host() {
@@ -29,6 +57,9 @@ Host::~Host() {
   hubQueue_.shutdown();
   encodeQueue_.shutdown();
   captureQueue_.shutdown();
+  directQueue_.shutdown();
+  relayQueue_.shutdown();
+  focusQueue_.shutdown();
 }
 
 }  // namespace vistaro

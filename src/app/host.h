@@ -11,9 +11,13 @@
 #include "control/server_controller.h"
 #include "control/settings_store.h"
 #include "core/asio_executor.h"
+#include "input/focus_tracker.h"
 #include "input/injected_desktop_input.h"
 #include "input/key_injector.h"
 #include "platform/platform.h"
+#include "reach/direct_agent.h"
+#include "reach/relay_agent.h"
+#include "server/relayed_peers.h"
 #include "server/tls_listener_factory.h"
 
 namespace vistaro {
@@ -41,16 +45,23 @@ class Host {
   AsioExecutor hubQueue_{"velmora.hub"};
   AsioExecutor encodeQueue_{"velmora.encode"};
   AsioExecutor captureQueue_{"velmora.capture"};
+  AsioExecutor directQueue_{"velmora.direct"};
+  AsioExecutor relayQueue_{"velmora.relay"};
+  AsioExecutor focusQueue_{"velmora.focus"};  // the accessibility calls, which block
 
   SettingsStore settings_;
   Platform platform_;
   FrameEncoder encoder_;
-  TlsListenerFactory listeners_{hubQueue_};
+  RelayedPeers relayedPeers_;
+  TlsListenerFactory listeners_{hubQueue_, &relayedPeers_};
   ChangeDetectingSource changes_;
   ScreenCapturer capturer_;
   KeyInjector keys_;
+  FocusTracker focus_;
   InjectedDesktopInput input_;
   std::shared_ptr<StreamHub> hub_;
+  RelayAgent relay_;
+  std::shared_ptr<DirectAgent> direct_;
   StreamHubPort hubPort_;
   std::shared_ptr<ServerController> controller_;
 };

@@ -7,7 +7,11 @@ void StreamHubPort::setCallbacks(Callbacks callbacks) {
   events.clientsChanged = std::move(callbacks.clientsChanged);
   events.selectDisplay = std::move(callbacks.selectDisplay);
   events.inputPermissionMissing = std::move(callbacks.inputPermissionMissing);
-  events.listenerState = std::move(callbacks.listenerState);
+  events.listenerState = [onListening = onListening_, listenerState = std::move(callbacks.listenerState)](
+                             std::string status, std::optional<uint16_t> port) {
+    if (port && onListening) onListening(*port);
+    if (listenerState) listenerState(std::move(status), port);
+  };
   events.authFailures = [authFailures = std::move(callbacks.authFailures)](const AuthFailures& failures) {
     if (authFailures) authFailures(failures.count, failures.lastAddress);
   };

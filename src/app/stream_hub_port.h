@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "control/hub_port.h"
@@ -10,7 +12,10 @@ namespace vistaro {
 // The controller's view of the real hub: the composition root joins the two.
 class StreamHubPort final : public HubPort {
  public:
-  explicit StreamHubPort(std::shared_ptr<StreamHub> hub) : hub_(std::move(hub)) {}
+  // `onListening` hears each port the hub's listener is ready on, on the hub queue, before the
+  // controller does.
+  explicit StreamHubPort(std::shared_ptr<StreamHub> hub, std::function<void(uint16_t port)> onListening = {})
+      : hub_(std::move(hub)), onListening_(std::move(onListening)) {}
 
   void setCallbacks(Callbacks callbacks) override;
   void start(std::string serviceName) override { hub_->start(std::move(serviceName)); }
@@ -24,6 +29,7 @@ class StreamHubPort final : public HubPort {
 
  private:
   std::shared_ptr<StreamHub> hub_;
+  std::function<void(uint16_t port)> onListening_;
 };
 
 }  // namespace vistaro

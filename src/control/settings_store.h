@@ -32,6 +32,8 @@ class SettingsStore {
   std::optional<nlohmann::json> windowFramesBeforeFit() const;
   // The key the client's "cmd" stands for: "ctrl" (default) or "super". Set by the user by hand.
   std::optional<std::string> cmdModifier() const { return stringValue("cmdModifier"); }
+  // A PKCS #12 file the direct path's QUIC listener shows instead of its own key. Set by hand.
+  std::optional<std::string> directIdentityFile() const { return stringValue("directIdentityFile"); }
 
   // Each returns the write error's text, absent on success. The value is kept
   // in memory either way, so the running host behaves as the user asked.

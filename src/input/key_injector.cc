@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include "input/named_keys.h"
+#include "input/paste_keystroke.h"
 #include "input/text_keys.h"
 
 namespace vistaro {
@@ -24,8 +26,15 @@ constexpr Duration kShortcutGrace = milliseconds(2000);
 }  // namespace
 
 KeyInjector::KeyInjector(Executor& main, Keyboard& keyboard, Clipboard& clipboard, InputSources& sources,
-                         CmdModifier cmdModifier)
-    : main_(main), keyboard_(keyboard), clipboard_(clipboard), sources_(sources), cmdModifier_(cmdModifier) {}
+                         CmdModifier cmdModifier, TerminalPaste terminalPaste)
+    : main_(main),
+      keyboard_(keyboard),
+      sources_(sources),
+      cmdModifier_(cmdModifier),
+      focus_(terminalPaste.primary ? terminalPaste.focus : nullptr),
+      clipboard_(clipboard) {
+  if (focus_) primary_.emplace(*terminalPaste.primary);
+}
 
 KeyInjector::~KeyInjector() {
   nextStep_.cancel();
@@ -59,17 +68,28 @@ void KeyInjector::dropClient(uint64_t client) {
 }
 
 void KeyInjector::processNext() {
-  if (pending_.empty()) {
-    processing_ = false;
-    return;
-  }
   processing_ = true;
-  Queued next = std::move(pending_.front());
-  pending_.pop_front();
-  pendingTextBytes_ -= next.message.text ? next.message.text->size() : 0;
-  current_ = next.client;
-  Duration pause = handle(next.message);
+  if (taps_.empty()) {
+    if (pending_.empty()) {
+      processing_ = false;
+      return;
+    }
+    Queued next = std::move(pending_.front());
+    pending_.pop_front();
+    pendingTextBytes_ -= next.message.text ? next.message.text->size() : 0;
+    current_ = next.client;
+    pauseAfterTaps_ = handle(next.message);
+  }
+  Duration pause = pressTaps().value_or(pauseAfterTaps_);
   nextStep_ = main_.postAfter(pause, guard_.wrap([this] { processNext(); }));
+}
+
+std::optional<Duration> KeyInjector::pressTaps() {
+  for (; !taps_.empty(); taps_.pop_front()) {
+    if (std::optional<Duration> wait = keyboard_.tap(taps_.front().keysym, taps_.front().modifiers)) return wait;
+  }
+  if (std::exchange(typedText_, false)) scheduleInputSourceRestore();
+  return std::nullopt;
 }
 
 Duration KeyInjector::handle(const KeyMessage& message) {
@@ -79,14 +99,11 @@ Duration KeyInjector::handle(const KeyMessage& message) {
 
 Duration KeyInjector::handleText(const KeyMessage& message) {
   int64_t deletions = std::clamp<int64_t>(message.backspaces.value_or(0), 0, kMaxBackspaces);
-  for (int64_t i = 0; i < deletions; ++i) keyboard_.tap(XKB_KEY_BackSpace, 0);
+  for (int64_t i = 0; i < deletions; ++i) taps_.push_back({XKB_KEY_BackSpace, 0});
   if (!message.text || message.text->empty()) return kPauseAfterKeys;
 
   std::vector<std::string> characters = graphemes(*message.text);
-  if (characters.size() >= kPasteThresholdGraphemes) {
-    pasteText(*message.text);
-    return kPauseAfterPaste;
-  }
+  if (characters.size() >= kPasteThresholdGraphemes) return typeOrPaste(*message.text, characters);
   std::optional<InputSourceState> source = sources_.current();
   if (!source || !source->asciiCapable || *source->asciiCapable) {
     typeText(characters);
@@ -100,15 +117,14 @@ Duration KeyInjector::handleText(const KeyMessage& message) {
     pendingTextBytes_ += message.text->size();
     return kPauseAfterSourceSwitch;
   }
-  pasteText(*message.text);
-  return kPauseAfterPaste;
+  return typeOrPaste(*message.text, characters);
 }
 
 Duration KeyInjector::handleKey(const std::string& key, const std::vector<std::string>& modifierNames) {
   Modifiers modifiers = modifiersFromNames(modifierNames, cmdModifier_);
   if (std::optional<NamedKey> named = namedKey(key)) {
     if (named->navigation && namesAreControlAlone(modifierNames)) graceUntil_ = main_.now() + kShortcutGrace;
-    keyboard_.tap(named->keysym, modifiers);
+    taps_.push_back({named->keysym, modifiers});
     return kPauseAfterKeys;
   }
   std::vector<std::string> characters = graphemes(key);
@@ -116,29 +132,40 @@ Duration KeyInjector::handleKey(const std::string& key, const std::vector<std::s
   // A bare key is only pressed for the characters of a US keyboard; anything else is text.
   if (modifiers == 0 && !isAsciiCharacterKey(characters[0])) return kPauseAfterKeys;
   std::vector<Keysym> keysyms = keysymsForGrapheme(characters[0]);
-  if (keysyms.size() == 1) keyboard_.tap(keysyms[0], modifiers);
+  if (keysyms.size() == 1) taps_.push_back({keysyms[0], modifiers});
+  return kPauseAfterKeys;
+}
+
+Duration KeyInjector::typeOrPaste(const std::string& text, const std::vector<std::string>& characters) {
+  if (pasteText(text)) return kPauseAfterPaste;
+  typeText(characters);
   return kPauseAfterKeys;
 }
 
 void KeyInjector::typeText(const std::vector<std::string>& characters) {
   for (const std::string& character : characters) {
-    for (Keysym keysym : keysymsForGrapheme(character)) keyboard_.tap(keysym, 0);
+    for (Keysym keysym : keysymsForGrapheme(character)) taps_.push_back({keysym, 0});
   }
-  scheduleInputSourceRestore();
+  typedText_ = true;
 }
 
-void KeyInjector::pasteText(const std::string& text) {
-  // A paste not yet undone keeps the older copy: that one still holds the user's own contents.
-  if (!savedClipboard_) savedClipboard_ = clipboard_.copyContents();
+bool KeyInjector::pasteText(const std::string& text) {
+  PasteKeystroke keystroke = pasteKeystrokeFor(focus_ ? focus_->classNames() : std::vector<std::string>{}, cmdModifier_);
+  ClipboardStash* primary = keystroke.fromPrimary ? &*primary_ : nullptr;
+  // The user's contents are never replaced by a paste that could not save them.
+  if (!clipboard_.save()) return false;
+  if (primary && !primary->save()) {
+    clipboard_.dropUnused();
+    return false;
+  }
   clipboard_.writeConcealedText(text);
-  pasteChangeCount_ = clipboard_.changeCount();
-  keyboard_.tap(XKB_KEY_v, cmdModifiers(cmdModifier_));
+  if (primary) primary->writeConcealedText(text);
+  taps_.push_back({keystroke.keysym, keystroke.modifiers});
   clipboardRestore_.schedule(main_, kClipboardRestoreDelay, guard_.wrap([this] {
-    if (!savedClipboard_) return;
-    ClipboardContents saved = std::move(*savedClipboard_);
-    savedClipboard_.reset();
-    if (clipboard_.changeCount() == pasteChangeCount_) clipboard_.replaceContents(saved);
+    clipboard_.restore();
+    if (primary_) primary_->restore();
   }));
+  return true;
 }
 
 bool KeyInjector::switchToAsciiCapableSource() {

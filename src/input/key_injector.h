@@ -7,20 +7,30 @@
 #include "core/executor.h"
 #include "core/lifetime_guard.h"
 #include "input/clipboard.h"
+#include "input/clipboard_stash.h"
+#include "input/focused_window.h"
 #include "input/input_sources.h"
 #include "input/keyboard.h"
 #include "wire/messages.h"
 
 namespace vistaro {
 
+// Terminals paste from the primary selection: with both present, pastes into one go there too.
+struct TerminalPaste {
+  Clipboard* primary = nullptr;
+  FocusedWindow* focus = nullptr;
+};
+
 // Enters the client's key messages one after another, with a pause after each that
 // depends on what it did. Short text is typed, long text (or text the current input
 // source would mangle) is pasted through the clipboard, whose earlier contents come
-// back afterwards. Lives on the main executor: call everything there.
+// back afterwards; a clipboard that cannot be saved whole is left alone and the text typed.
+// A keyboard that asks to wait is asked again later: nothing here blocks. Lives on the
+// main executor: call everything there.
 class KeyInjector {
  public:
   KeyInjector(Executor& main, Keyboard& keyboard, Clipboard& clipboard, InputSources& sources,
-              CmdModifier cmdModifier);
+              CmdModifier cmdModifier, TerminalPaste terminalPaste = {});
   ~KeyInjector();
   KeyInjector(const KeyInjector&) = delete;
   KeyInjector& operator=(const KeyInjector&) = delete;
@@ -45,22 +55,33 @@ class KeyInjector {
     uint64_t client = 0;
     KeyMessage message;
   };
+  struct Tap {
+    Keysym keysym;
+    Modifiers modifiers;
+  };
   void processNext();
+  // Queues the message's key presses; the pause after they are all pressed.
   Duration handle(const KeyMessage& message);
   Duration handleText(const KeyMessage& message);
   Duration handleKey(const std::string& key, const std::vector<std::string>& modifierNames);
+  // Presses what is queued; a wait when the keyboard asks for one before the rest.
+  std::optional<Duration> pressTaps();
+  Duration typeOrPaste(const std::string& text, const std::vector<std::string>& characters);
   void typeText(const std::vector<std::string>& characters);
-  void pasteText(const std::string& text);
+  bool pasteText(const std::string& text);
   bool switchToAsciiCapableSource();
   void scheduleInputSourceRestore();
 
   Executor& main_;
   Keyboard& keyboard_;
-  Clipboard& clipboard_;
   InputSources& sources_;
   CmdModifier cmdModifier_;
+  FocusedWindow* focus_;
 
   std::deque<Queued> pending_;
+  std::deque<Tap> taps_;  // of the message being entered
+  Duration pauseAfterTaps_{};
+  bool typedText_ = false;  // those taps type text: the input source's restore waits for them
   size_t pendingTextBytes_ = 0;
   uint64_t current_ = 0;  // whose message is being entered
   bool processing_ = false;
@@ -68,8 +89,8 @@ class KeyInjector {
   std::optional<TimePoint> lastSourceSwitch_;
   std::optional<InputSourceID> savedSource_;
   DelayedWork sourceRestore_;
-  std::optional<ClipboardContents> savedClipboard_;
-  uint64_t pasteChangeCount_ = 0;
+  ClipboardStash clipboard_;
+  std::optional<ClipboardStash> primary_;
   DelayedWork clipboardRestore_;
   Cancellable nextStep_;
   LifetimeGuard guard_;

@@ -3,7 +3,9 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "platform/linux/atspi_accessibility.h"
 #include "platform/linux/avahi_service_advertiser.h"
+#include "platform/x11/x11_application_windows.h"
 #include "platform/x11/x11_platform.h"
 
 namespace vistaro {
@@ -24,6 +26,8 @@ Platform makePlatform(const PlatformOptions& options) {
   }
   Platform platform = x11::makeX11Platform(options);
   platform.advertiser = std::make_unique<AvahiServiceAdvertiser>();
+  platform.accessibility =
+      std::make_unique<AtspiAccessibility>(std::make_unique<x11::X11ApplicationWindows>(options.displayName));
   return platform;
 }
 

@@ -6,7 +6,9 @@
 #include "capture/capture_source.h"
 #include "control/controller_platform.h"
 #include "core/executor.h"
+#include "input/accessibility.h"
 #include "input/clipboard.h"
+#include "input/focused_window.h"
 #include "input/input_sources.h"
 #include "input/keyboard.h"
 #include "input/pointer_event.h"
@@ -23,8 +25,11 @@ struct Platform {
   std::unique_ptr<Keyboard> keyboard;            // these on the main executor
   std::unique_ptr<InputSources> inputSources;
   std::unique_ptr<Clipboard> clipboard;
+  std::unique_ptr<Clipboard> primarySelection;   // what terminals paste
+  std::unique_ptr<FocusedWindow> focusedWindow;
   std::unique_ptr<ControllerPlatform> session;
   std::unique_ptr<ServiceAdvertiser> advertiser;  // DNS-SD, whatever draws the screen
+  std::unique_ptr<Accessibility> accessibility;   // used on the focus queue
 };
 
 struct PlatformOptions {

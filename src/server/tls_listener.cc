@@ -62,9 +62,23 @@ void TlsListener::acceptNext() {
     if (const std::error_code optionError = applyTcpOptions(socket)) {
       logWarning("listener", "TCP options on an accepted connection: {}", optionError.message());
     }
-    if (self->onAccept) self->onAccept(TlsStream::accepted(self->executor_, std::move(socket), self->parameters_));
+    if (self->onAccept) {
+      auto relayedFrom = self->relayedFrom(socket);
+      self->onAccept(TlsStream::accepted(self->executor_, std::move(socket), self->parameters_, std::move(relayedFrom)));
+    }
     self->acceptNext();
   });
+}
+
+std::optional<PeerAddress> TlsListener::relayedFrom(const asio::ip::tcp::socket& socket) const {
+  std::error_code error;
+  const auto remote = socket.remote_endpoint(error);
+  if (error || !relayedPeers) return std::nullopt;
+  const asio::ip::address address = remote.address();
+  const bool loopback = address.is_loopback() || (address.is_v6() && address.to_v6().is_v4_mapped() &&
+                                                  asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6()).is_loopback());
+  if (!loopback) return std::nullopt;
+  return relayedPeers->find(remote.port());
 }
 
 void TlsListener::cancel() {

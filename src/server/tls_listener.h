@@ -3,10 +3,12 @@
 #include <asio/ip/tcp.hpp>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <system_error>
 
 #include "core/asio_executor.h"
 #include "wire/byte_stream.h"
+#include "server/relayed_peers.h"
 #include "server/transport_parameters.h"
 
 namespace vistaro {
@@ -23,6 +25,8 @@ class TlsListener : public std::enable_shared_from_this<TlsListener> {
 
   // Set before start(); runs on the executor.
   AcceptHandler onAccept;
+  // Where loopback connections relayed in by the host's agents really come from.
+  const RelayedPeers* relayedPeers = nullptr;
 
   uint16_t port() const { return port_; }
   void start();
@@ -33,6 +37,7 @@ class TlsListener : public std::enable_shared_from_this<TlsListener> {
   TlsListener(AsioExecutor& executor, TransportParameters parameters);
   std::error_code open(uint16_t port);
   void acceptNext();
+  std::optional<PeerAddress> relayedFrom(const asio::ip::tcp::socket& socket) const;
 
   AsioExecutor& executor_;
   TransportParameters parameters_;

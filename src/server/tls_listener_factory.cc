@@ -43,6 +43,7 @@ std::unique_ptr<Listener> TlsListenerFactory::listen(std::optional<uint16_t> por
     });
     return listener;
   }
+  tls->relayedPeers = relayedPeers_;
   tls->onAccept = listener->guard().wrap([onAccept = std::move(handlers.onAccept)](std::shared_ptr<ByteStream> stream) {
     if (onAccept) onAccept(std::move(stream));
   });

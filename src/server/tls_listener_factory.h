@@ -2,13 +2,17 @@
 
 #include "core/asio_executor.h"
 #include "server/listener.h"
+#include "server/relayed_peers.h"
 
 namespace vistaro {
 
 // The hub's real listeners: TLS-PSK over dual-stack TCP, on the hub's executor.
 class TlsListenerFactory final : public ListenerFactory {
  public:
-  explicit TlsListenerFactory(AsioExecutor& executor) : executor_(executor) {}
+  // With relayed peers, loopback connections that the host's agents registered there are
+  // credited to the client they were opened for.
+  explicit TlsListenerFactory(AsioExecutor& executor, const RelayedPeers* relayedPeers = nullptr)
+      : executor_(executor), relayedPeers_(relayedPeers) {}
 
   // A port that cannot be bound is reported as a failure, as any later
   // failure of the listener would be; nothing here throws.
@@ -17,6 +21,7 @@ class TlsListenerFactory final : public ListenerFactory {
 
  private:
   AsioExecutor& executor_;
+  const RelayedPeers* relayedPeers_;
 };
 
 }  // namespace vistaro

@@ -21,9 +21,11 @@ constexpr size_t kFirstReadChunk = 64 * 1024;
 }  // namespace
 
 std::shared_ptr<TlsStream> TlsStream::accepted(AsioExecutor& executor, asio::ip::tcp::socket socket,
-                                               TransportParameters parameters) {
-  return std::shared_ptr<TlsStream>(
+                                               TransportParameters parameters, std::optional<PeerAddress> relayedFrom) {
+  std::shared_ptr<TlsStream> stream(
       new TlsStream(executor, std::move(socket), std::move(parameters), TlsSession::Role::server));
+  if (relayedFrom) stream->peer_ = std::move(*relayedFrom);
+  return stream;
 }
 
 std::shared_ptr<TlsStream> TlsStream::connecting(AsioExecutor& executor, std::string host, uint16_t port,

@@ -18,9 +18,11 @@ namespace vistaro {
 // Created, used and dropped on its executor's thread.
 class TlsStream final : public ByteStream, public std::enable_shared_from_this<TlsStream> {
  public:
-  // An accepted connection; start() runs the server handshake.
+  // An accepted connection; start() runs the server handshake. `relayedFrom` stands for the
+  // socket's own peer when the connection was relayed in from elsewhere.
   static std::shared_ptr<TlsStream> accepted(AsioExecutor& executor, asio::ip::tcp::socket socket,
-                                             TransportParameters parameters);
+                                             TransportParameters parameters,
+                                             std::optional<PeerAddress> relayedFrom = std::nullopt);
   // start() resolves the host, connects and runs the client handshake.
   static std::shared_ptr<TlsStream> connecting(AsioExecutor& executor, std::string host, uint16_t port,
                                                TransportParameters parameters);

@@ -7,7 +7,7 @@
 namespace vistaro::x11 {
 namespace {
 
-constexpr std::array<std::string_view, 4> kTextTargets{"UTF8_STRING", "STRING", "TEXT", "COMPOUND_TEXT"};
+constexpr std::array<std::string_view, 5> kNotContents{"TARGETS", "TIMESTAMP", "MULTIPLE", "SAVE_TARGETS", "DELETE"};
 constexpr std::string_view kConcealed = "org.nspasteboard.ConcealedType";
 constexpr std::string_view kTransient = "org.nspasteboard.TransientType";
 constexpr std::string_view kPasswordHint = "x-kde-passwordManagerHint";
@@ -25,9 +25,9 @@ std::string latin1(std::string_view utf8) {
 }  // namespace
 
 bool isKeptClipboardTarget(std::string_view target) {
-  for (std::string_view text : kTextTargets)
-    if (target == text) return true;
-  return target.starts_with("text/") || target == kConcealed || target == kTransient || target == kPasswordHint;
+  for (std::string_view machinery : kNotContents)
+    if (target == machinery) return false;
+  return !target.empty() && !target.starts_with("INSERT_");
 }
 
 ClipboardContents concealedTextEntries(std::string_view utf8) {
@@ -35,7 +35,7 @@ ClipboardContents concealedTextEntries(std::string_view utf8) {
   return {
       {"UTF8_STRING", text},
       {"text/plain;charset=utf-8", text},
-      {"TEXT", text},
+      {"TEXT", text, "UTF8_STRING"},
       {"STRING", latin1(utf8)},
       {std::string(kTransient), ""},
       {std::string(kConcealed), ""},

@@ -6,9 +6,10 @@
 
 namespace vistaro::x11 {
 
-// Which of another owner's targets are kept for putting back after a paste: the
-// text-like ones and the markers that keep password managers' entries out of histories.
-// Selection machinery (TARGETS, MULTIPLE, SAVE_TARGETS, INSERT_*, ...) is never kept.
+// Which of another owner's targets are kept for putting back after a paste: all that hold
+// contents (text, images, file lists, markers, ...). The selection machinery (TARGETS,
+// TIMESTAMP, MULTIPLE, SAVE_TARGETS) and the requests with side effects (DELETE, INSERT_*)
+// are not contents.
 bool isKeptClipboardTarget(std::string_view target);
 
 // What the host offers while pasting: the text under every text target (STRING in

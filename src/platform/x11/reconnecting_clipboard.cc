@@ -2,8 +2,10 @@
 
 namespace vistaro::x11 {
 
-ReconnectingClipboard::ReconnectingClipboard(std::string displayName)
-    : displayName_(std::move(displayName)), clipboard_(std::make_unique<X11Clipboard>(displayName_)) {
+ReconnectingClipboard::ReconnectingClipboard(std::string displayName, std::string selection)
+    : displayName_(std::move(displayName)),
+      selection_(std::move(selection)),
+      clipboard_(std::make_unique<X11Clipboard>(displayName_, selection_)) {
   reconnect_.connected();
 }
 
@@ -11,7 +13,7 @@ X11Clipboard& ReconnectingClipboard::current() {
   if (clipboard_->lost() && reconnect_.due()) {
     countBefore_ += clipboard_->changeCount() + 1;
     clipboard_.reset();
-    clipboard_ = std::make_unique<X11Clipboard>(displayName_);
+    clipboard_ = std::make_unique<X11Clipboard>(displayName_, selection_);
   }
   return *clipboard_;
 }

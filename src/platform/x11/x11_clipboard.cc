@@ -6,6 +6,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <future>
 
@@ -44,15 +45,16 @@ std::optional<Property> takeProperty(::Display* d, Window window, Atom name, siz
 
 }  // namespace
 
-X11Clipboard::X11Clipboard(const std::string& displayName) : connection_(Connection::open(displayName)) {
+X11Clipboard::X11Clipboard(const std::string& displayName, const std::string& selection)
+    : connection_(Connection::open(displayName)) {
   if (!connection_) return;
   ::Display* d = connection_->get();
   int errorBase = 0;
   if (!XFixesQueryExtension(d, &fixesEventBase_, &errorBase)) {
-    logWarning("input", "no XFixes: clipboard changes by others cannot be seen, pasting is off");
+    logWarning("input", "no XFixes: selection changes by others cannot be seen, pasting is off");
     return;
   }
-  clipboard_ = atom("CLIPBOARD");
+  selection_ = atom(selection.c_str());
   targets_ = atom("TARGETS");
   timestamp_ = atom("TIMESTAMP");
   utf8_ = atom("UTF8_STRING");
@@ -60,11 +62,13 @@ X11Clipboard::X11Clipboard(const std::string& displayName) : connection_(Connect
   text_ = atom("TEXT");
   incr_ = atom("INCR");
   transfer_ = atom("VISTARO_SELECTION");
+  long maxRequest = XExtendedMaxRequestSize(d) ? XExtendedMaxRequestSize(d) : XMaxRequestSize(d);
+  chunkBytes_ = std::min(kChunkBytes, static_cast<size_t>(maxRequest) * 4 - 64);
   XSetWindowAttributes attributes{};
   attributes.event_mask = PropertyChangeMask;
   window_ = XCreateWindow(d, DefaultRootWindow(d), -10, -10, 1, 1, 0, CopyFromParent, InputOnly, CopyFromParent,
                           CWEventMask, &attributes);
-  XFixesSelectSelectionInput(d, DefaultRootWindow(d), clipboard_,
+  XFixesSelectSelectionInput(d, DefaultRootWindow(d), selection_,
                              XFixesSetSelectionOwnerNotifyMask | XFixesSelectionWindowDestroyNotifyMask |
                                  XFixesSelectionClientCloseNotifyMask);
   XSync(d, False);
@@ -140,14 +144,16 @@ void X11Clipboard::call(std::function<void()> work) {
 }
 
 void X11Clipboard::handle(XEvent& event) {
-  if (event.type == SelectionRequest && event.xselectionrequest.selection == clipboard_) {
+  if (event.type == SelectionRequest && event.xselectionrequest.selection == selection_) {
     serve(event.xselectionrequest);
-  } else if (event.type == SelectionClear && event.xselectionclear.selection == clipboard_) {
+  } else if (event.type == SelectionClear && event.xselectionclear.selection == selection_) {
     served_.clear();
+  } else if (event.type == PropertyNotify && event.xproperty.state == PropertyDelete) {
+    continueTransfer(event.xproperty);
   } else if (event.type == fixesEventBase_ + XFixesSelectionNotify) {
     auto& notify = reinterpret_cast<XFixesSelectionNotifyEvent&>(event);
     // Our own changes are counted when we make them.
-    if (notify.selection == clipboard_ && notify.owner != window_) ++changeCount_;
+    if (notify.selection == selection_ && notify.owner != window_) ++changeCount_;
   }
 }
 
@@ -178,14 +184,19 @@ Time X11Clipboard::freshTimestamp() {
   return event ? event->xproperty.time : CurrentTime;
 }
 
-bool X11Clipboard::own(std::map<Atom, std::string> entries) {
+bool X11Clipboard::own(const ClipboardContents& contents) {
   ::Display* d = connection_->get();
+  std::map<Atom, Served> entries;
+  for (const ClipboardEntry& entry : contents) {
+    Atom type = atom(entry.dataType.empty() ? entry.type.c_str() : entry.dataType.c_str());
+    entries[atom(entry.type.c_str())] = {type, entry.itemBits, std::make_shared<const std::string>(entry.data)};
+  }
   // Count changes that happened before ours first, so that they are not taken for later ones.
   XSync(d, False);
   waitFor([](const XEvent&) { return false; }, steady_clock::now());
   Time now = freshTimestamp();
-  XSetSelectionOwner(d, clipboard_, window_, now);
-  if (XGetSelectionOwner(d, clipboard_) != window_) {
+  XSetSelectionOwner(d, selection_, window_, now);
+  if (XGetSelectionOwner(d, selection_) != window_) {
     logWarning("input", "could not take the clipboard");
     return false;
   }
@@ -196,8 +207,8 @@ bool X11Clipboard::own(std::map<Atom, std::string> entries) {
 }
 
 void X11Clipboard::disown() {
-  if (XGetSelectionOwner(connection_->get(), clipboard_) == window_) {
-    XSetSelectionOwner(connection_->get(), clipboard_, None, freshTimestamp());
+  if (XGetSelectionOwner(connection_->get(), selection_) == window_) {
+    XSetSelectionOwner(connection_->get(), selection_, None, freshTimestamp());
   }
   served_.clear();
   XFlush(connection_->get());
@@ -215,11 +226,10 @@ void X11Clipboard::serve(const XSelectionRequestEvent& request) {
   reply.property = None;
   Atom property = request.property == None ? request.target : request.property;  // obsolete requestors
   bool current = request.time == CurrentTime || request.time >= ownedSince_;
-  size_t maxBytes = static_cast<size_t>(XExtendedMaxRequestSize(d) ? XExtendedMaxRequestSize(d) : XMaxRequestSize(d)) * 4 - 64;
   if (!served_.empty() && current) {
     if (request.target == targets_) {
       std::vector<long> list{static_cast<long>(targets_), static_cast<long>(timestamp_)};
-      for (const auto& [target, data] : served_) list.push_back(static_cast<long>(target));
+      for (const auto& [target, entry] : served_) list.push_back(static_cast<long>(target));
       XChangeProperty(d, request.requestor, property, XA_ATOM, 32, PropModeReplace,
                       reinterpret_cast<unsigned char*>(list.data()), static_cast<int>(list.size()));
       reply.property = property;
@@ -228,11 +238,7 @@ void X11Clipboard::serve(const XSelectionRequestEvent& request) {
       XChangeProperty(d, request.requestor, property, XA_INTEGER, 32, PropModeReplace,
                       reinterpret_cast<unsigned char*>(&time), 1);
       reply.property = property;
-    } else if (auto it = served_.find(request.target); it != served_.end() && it->second.size() <= maxBytes) {
-      // Larger contents would need the INCR protocol; such a request is refused.
-      Atom type = request.target == text_ ? utf8_ : request.target;
-      XChangeProperty(d, request.requestor, property, type, 8, PropModeReplace,
-                      reinterpret_cast<const unsigned char*>(it->second.data()), static_cast<int>(it->second.size()));
+    } else if (auto it = served_.find(request.target); it != served_.end() && serveEntry(request, property, it->second)) {
       reply.property = property;
     }
   }
@@ -240,26 +246,74 @@ void X11Clipboard::serve(const XSelectionRequestEvent& request) {
   XFlush(d);
 }
 
-std::optional<std::string> X11Clipboard::convert(Atom target, Deadline deadline) {
+namespace {
+
+size_t itemBytes(int format) { return format == 32 ? sizeof(long) : static_cast<size_t>(format / 8); }
+
+void writeProperty(::Display* d, Window window, Atom property, Atom type, int format, const char* data, size_t bytes) {
+  XChangeProperty(d, window, property, type, format, PropModeReplace, reinterpret_cast<const unsigned char*>(data),
+                  static_cast<int>(bytes / itemBytes(format)));
+}
+
+}  // namespace
+
+bool X11Clipboard::serveEntry(const XSelectionRequestEvent& request, Atom property, const Served& entry) {
   ::Display* d = connection_->get();
-  XConvertSelection(d, clipboard_, target, transfer_, window_, CurrentTime);
+  if (itemBytes(entry.format) == 0) return false;
+  if (entry.data->size() <= chunkBytes_) {
+    writeProperty(d, request.requestor, property, entry.type, entry.format, entry.data->data(), entry.data->size());
+    return true;
+  }
+  // Each chunk follows the requestor's deletion of the one before (the INCR protocol).
+  const Deadline now = steady_clock::now();
+  std::erase_if(transfers_, [&](const Transfer& t) { return now - t.lastStep > kTransferPatience; });
+  if (transfers_.size() >= kMaxTransfers) transfers_.pop_front();
+  XSelectInput(d, request.requestor, PropertyChangeMask);
+  long size = static_cast<long>(entry.data->size());
+  XChangeProperty(d, request.requestor, property, incr_, 32, PropModeReplace, reinterpret_cast<unsigned char*>(&size), 1);
+  transfers_.push_back({request.requestor, property, entry, 0, now});
+  return true;
+}
+
+void X11Clipboard::continueTransfer(const XPropertyEvent& event) {
+  auto it = std::find_if(transfers_.begin(), transfers_.end(),
+                         [&](const Transfer& t) { return t.requestor == event.window && t.property == event.atom; });
+  if (it == transfers_.end()) return;
+  ::Display* d = connection_->get();
+  const std::string& data = *it->entry.data;
+  size_t unit = itemBytes(it->entry.format);
+  size_t bytes = std::min(chunkBytes_ / unit * unit, (data.size() - it->sent) / unit * unit);
+  // The last chunk is an empty one.
+  writeProperty(d, it->requestor, it->property, it->entry.type, it->entry.format, data.data() + it->sent, bytes);
+  it->sent += bytes;
+  it->lastStep = steady_clock::now();
+  if (bytes == 0) {
+    XSelectInput(d, it->requestor, NoEventMask);
+    transfers_.erase(it);
+  }
+  XFlush(d);
+}
+
+X11Clipboard::Received X11Clipboard::convert(Atom target, Deadline deadline) {
+  ::Display* d = connection_->get();
+  XConvertSelection(d, selection_, target, transfer_, window_, CurrentTime);
   Deadline until = std::min(deadline, steady_clock::now() + kConversionTimeout);
   auto event = waitFor(
       [&](const XEvent& e) {
         return e.type == SelectionNotify && e.xselection.requestor == window_ && e.xselection.target == target;
       },
       until);
-  if (!event || event->xselection.property == None) return std::nullopt;
+  if (!event) return {};
+  if (event->xselection.property == None) return {.result = Received::Result::refused};
   std::optional<Property> property = takeProperty(d, window_, transfer_, kMaxEntryBytes);
-  if (!property) return std::nullopt;
+  if (!property) return {};
   // Owners hand over large contents in chunks; deleting the property (done) asks for the next.
   if (property->type == incr_) return receiveIncrementally(deadline);
-  if (target == targets_) return property->format == 32 ? std::optional(property->bytes) : std::nullopt;
-  return property->format == 8 ? std::optional(property->bytes) : std::nullopt;
+  return {Received::Result::ok, property->type, property->format, std::move(property->bytes)};
 }
 
-std::optional<std::string> X11Clipboard::receiveIncrementally(Deadline deadline) {
-  std::string data;
+X11Clipboard::Received X11Clipboard::receiveIncrementally(Deadline deadline) {
+  Received received;
   for (;;) {
     auto event = waitFor(
         [&](const XEvent& e) {
@@ -267,63 +321,69 @@ std::optional<std::string> X11Clipboard::receiveIncrementally(Deadline deadline)
                  e.xproperty.state == PropertyNewValue;
         },
         deadline);
-    if (!event) return std::nullopt;
+    if (!event) return {};
     std::optional<Property> chunk = takeProperty(display(), window_, transfer_, kMaxEntryBytes);
-    if (!chunk || chunk->format != 8 || data.size() + chunk->bytes.size() > kMaxEntryBytes) return std::nullopt;
-    if (chunk->bytes.empty()) return data;
-    data += chunk->bytes;
+    if (!chunk || (received.format != 0 && chunk->format != received.format) ||
+        received.bytes.size() + chunk->bytes.size() > kMaxEntryBytes) {
+      return {};
+    }
+    if (chunk->bytes.empty()) {
+      received.result = Received::Result::ok;
+      return received;
+    }
+    received.type = chunk->type;
+    received.format = chunk->format;
+    received.bytes += chunk->bytes;
   }
 }
 
-ClipboardContents X11Clipboard::readFromOwner() {
+std::optional<ClipboardContents> X11Clipboard::readFromOwner() {
   ::Display* d = connection_->get();
-  Window owner = XGetSelectionOwner(d, clipboard_);
+  Window owner = XGetSelectionOwner(d, selection_);
   ClipboardContents contents;
   if (owner == None) return contents;
   if (owner == window_) {
-    for (const auto& [target, data] : served_) contents.push_back({atomName(target), data});
+    for (const auto& [target, entry] : served_) {
+      contents.push_back({atomName(target), *entry.data, atomName(entry.type), entry.format});
+    }
     return contents;
   }
   Deadline deadline = steady_clock::now() + kCopyBudget;
-  std::optional<std::string> list = convert(targets_, deadline);
-  if (!list) return contents;
+  Received list = convert(targets_, deadline);
+  if (list.result != Received::Result::ok || list.format != 32) return std::nullopt;
   size_t total = 0;
-  for (size_t offset = 0; offset + sizeof(long) <= list->size() && live(connection_.get()); offset += sizeof(long)) {
+  for (size_t offset = 0; offset + sizeof(long) <= list.bytes.size(); offset += sizeof(long)) {
     long value = 0;
-    std::memcpy(&value, list->data() + offset, sizeof value);
+    std::memcpy(&value, list.bytes.data() + offset, sizeof value);
     std::string name = atomName(static_cast<Atom>(value));
     if (!isKeptClipboardTarget(name)) continue;
-    std::optional<std::string> data = convert(static_cast<Atom>(value), deadline);
-    if (!data || total + data->size() > kMaxCopyBytes) continue;
-    total += data->size();
-    contents.push_back({std::move(name), std::move(*data)});
+    Received data = convert(static_cast<Atom>(value), deadline);
+    if (data.result == Received::Result::refused) continue;
+    total += data.bytes.size();
+    if (data.result != Received::Result::ok || total > kMaxCopyBytes || !live(connection_.get())) return std::nullopt;
+    std::string type = atomName(data.type);
+    contents.push_back({std::move(name), std::move(data.bytes), type == name ? "" : std::move(type), data.format});
   }
   return contents;
 }
 
-ClipboardContents X11Clipboard::copyContents() {
-  ClipboardContents contents;
+std::optional<ClipboardContents> X11Clipboard::copyContents() {
+  std::optional<ClipboardContents> contents;
   call([&] { contents = readFromOwner(); });
   return contents;
 }
 
 void X11Clipboard::writeConcealedText(std::string_view text) {
-  call([&] {
-    std::map<Atom, std::string> entries;
-    for (const ClipboardEntry& entry : concealedTextEntries(text)) entries[atom(entry.type.c_str())] = entry.data;
-    own(std::move(entries));
-  });
+  call([&] { own(concealedTextEntries(text)); });
 }
 
 void X11Clipboard::replaceContents(const ClipboardContents& contents) {
   call([&] {
     if (contents.empty()) {
       disown();
-      return;
+    } else {
+      own(contents);
     }
-    std::map<Atom, std::string> entries;
-    for (const ClipboardEntry& entry : contents) entries[atom(entry.type.c_str())] = entry.data;
-    own(std::move(entries));
   });
 }
 

@@ -4,9 +4,9 @@
 #include <X11/keysym.h>
 
 #include <algorithm>
-#include <thread>
 
 #include "core/log.h"
+#include "platform/x11/locked_modifiers.h"
 
 namespace vistaro::x11 {
 namespace {
@@ -86,44 +86,52 @@ std::vector<KeyCode> X11Keyboard::modifierKeys(Modifiers modifiers) const {
   return keys;
 }
 
-void X11Keyboard::tap(Keysym keysym, Modifiers modifiers) {
-  if (!usable()) return;
+std::optional<Duration> X11Keyboard::tap(Keysym keysym, Modifiers modifiers) {
+  if (!usable()) return std::nullopt;
   keymap_->refreshIfChanged();
   std::optional<KeyPosition> position;
   if (std::optional<uint32_t> group = keymap_->currentGroup()) position = keymap_->find(keysym, *group, spareCodes_);
   if (!position) {
-    std::optional<KeyCode> spare = bindSpare(keysym);
-    if (!spare) return;
-    position = KeyPosition{*spare, false};
+    Spare* spare = spareFor(keysym);
+    if (!spare) return std::nullopt;
+    // Every spare is fresh (a long run of untypeable characters): its keysym stays until
+    // clients have had time to read it, and the caller comes back then.
+    Duration age = Clock::now() - spare->lastUse;
+    if (spare->bound != keysym && spare->bound != 0 && age < kMinBindingTime) return kMinBindingTime - age;
+    position = KeyPosition{bind(*spare, keysym), false};
   }
   if (position->shift) modifiers |= kShift;
   ::Display* d = connection_->get();
   std::vector<KeyCode> held = modifierKeys(modifiers);
-  for (KeyCode code : held) XTestFakeKeyEvent(d, code, True, CurrentTime);
-  XTestFakeKeyEvent(d, position->keycode, True, CurrentTime);
-  XTestFakeKeyEvent(d, position->keycode, False, CurrentTime);
-  for (auto it = held.rbegin(); it != held.rend(); ++it) XTestFakeKeyEvent(d, *it, False, CurrentTime);
+  {
+    LockedModifiersLifted lifted(*connection_);
+    for (KeyCode code : held) XTestFakeKeyEvent(d, code, True, CurrentTime);
+    XTestFakeKeyEvent(d, position->keycode, True, CurrentTime);
+    XTestFakeKeyEvent(d, position->keycode, False, CurrentTime);
+    for (auto it = held.rbegin(); it != held.rend(); ++it) XTestFakeKeyEvent(d, *it, False, CurrentTime);
+  }
   XFlush(d);
+  return std::nullopt;
 }
 
-std::optional<KeyCode> X11Keyboard::bindSpare(Keysym keysym) {
-  if (spares_.empty()) return std::nullopt;
+X11Keyboard::Spare* X11Keyboard::spareFor(Keysym keysym) {
+  if (spares_.empty()) return nullptr;
   auto spare = std::find_if(spares_.begin(), spares_.end(), [&](const Spare& s) { return s.bound == keysym; });
-  if (spare == spares_.end()) {
-    spare = std::min_element(spares_.begin(), spares_.end(),
-                             [](const Spare& a, const Spare& b) { return a.lastUse < b.lastUse; });
-    // Every spare is fresh (a long run of untypeable characters): wait out the oldest one's
-    // binding time rather than pull its keysym from under a client that has not read it yet.
-    Duration age = Clock::now() - spare->lastUse;
-    if (spare->bound != 0 && age < kMinBindingTime) std::this_thread::sleep_for(kMinBindingTime - age);
+  if (spare != spares_.end()) return &*spare;
+  return &*std::min_element(spares_.begin(), spares_.end(),
+                            [](const Spare& a, const Spare& b) { return a.lastUse < b.lastUse; });
+}
+
+KeyCode X11Keyboard::bind(Spare& spare, Keysym keysym) {
+  if (spare.bound != keysym) {
     KeySym syms[2] = {keysym, keysym};
-    XChangeKeyboardMapping(connection_->get(), spare->keycode, 2, syms, 1);
+    XChangeKeyboardMapping(connection_->get(), spare.keycode, 2, syms, 1);
     XSync(connection_->get(), False);
-    spare->bound = keysym;
+    spare.bound = keysym;
   }
-  spare->lastUse = Clock::now();
+  spare.lastUse = Clock::now();
   releaseWork_.schedule(executor_, kReleaseSparesAfter, guard_.wrap([this] { releaseSpares(); }));
-  return spare->keycode;
+  return spare.keycode;
 }
 
 void X11Keyboard::releaseSpares() {

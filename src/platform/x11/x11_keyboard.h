@@ -18,9 +18,11 @@ namespace vistaro::x11 {
 // Key presses through XTest on the current XKB layout. Keysyms the layout lacks
 // (accents of other languages, CJK, emoji beyond the BMP) are typed by binding a spare
 // keycode to them for the press: several spares are used in turn, each binding stays at
-// least 50 ms (clients fetch the keymap lazily and would see NoSymbol otherwise), and all
-// are emptied again once typing pauses. Runs on the given executor; own connection, opened
-// again (keymap and spares anew) when its server comes back after a loss.
+// least 50 ms (clients fetch the keymap lazily and would see NoSymbol otherwise; when every
+// spare is that fresh, the caller is told to come back), and all are emptied again once
+// typing pauses. Locked and latched modifiers are lifted around each press. Runs on the
+// given executor; own connection, opened again (keymap and spares anew) when its server
+// comes back after a loss.
 class X11Keyboard final : public Keyboard {
  public:
   X11Keyboard(Executor& executor, const std::string& displayName = {});
@@ -30,7 +32,7 @@ class X11Keyboard final : public Keyboard {
   // The current connection's keymap; replaced when the connection is.
   X11Keymap& keymap();
 
-  void tap(Keysym keysym, Modifiers modifiers) override;
+  std::optional<Duration> tap(Keysym keysym, Modifiers modifiers) override;
 
   static constexpr size_t kMaxSpares = 10;
   static constexpr Duration kMinBindingTime = std::chrono::milliseconds(50);
@@ -44,7 +46,9 @@ class X11Keyboard final : public Keyboard {
   };
   void connect();
   void reconnectIfLost();
-  std::optional<KeyCode> bindSpare(Keysym keysym);
+  // The spare to bind for the keysym, or nothing when there is none at all.
+  Spare* spareFor(Keysym keysym);
+  KeyCode bind(Spare& spare, Keysym keysym);
   void releaseSpares();
   std::vector<KeyCode> modifierKeys(Modifiers modifiers) const;
 

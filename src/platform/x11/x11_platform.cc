@@ -3,6 +3,7 @@
 #include "platform/x11/reconnecting_clipboard.h"
 #include "platform/x11/x11_capture_source.h"
 #include "platform/x11/x11_controller_platform.h"
+#include "platform/x11/x11_focused_window.h"
 #include "platform/x11/x11_input_sources.h"
 #include "platform/x11/x11_keyboard.h"
 #include "platform/x11/x11_pointer.h"
@@ -18,6 +19,8 @@ Platform makeX11Platform(const PlatformOptions& options) {
   platform.inputSources = std::make_unique<X11InputSources>(*keyboard);
   platform.keyboard = std::move(keyboard);
   platform.clipboard = std::make_unique<ReconnectingClipboard>(options.displayName);
+  platform.primarySelection = std::make_unique<ReconnectingClipboard>(options.displayName, "PRIMARY");
+  platform.focusedWindow = std::make_unique<X11FocusedWindow>(options.displayName);
   platform.session = std::make_unique<X11ControllerPlatform>(options.main, options.displayName);
   return platform;
 }

@@ -13,13 +13,14 @@ namespace {
 
 constexpr unsigned kWheelUp = 4, kWheelDown = 5, kWheelLeft = 6, kWheelRight = 7;
 
-
 }  // namespace
 
 X11Pointer::X11Pointer(const std::string& displayName) : displayName_(displayName) { connect(); }
 
 void X11Pointer::connect() {
+  lifted_.reset();
   connection_ = Connection::open(displayName_);
+  events_ = Connection::open(displayName_);
   hasXTest_ = offersXTest(connection_.get());
   vertical_.beginGesture();
   horizontal_.beginGesture();
@@ -27,8 +28,8 @@ void X11Pointer::connect() {
 }
 
 bool X11Pointer::usable() {
-  if (!live(connection_.get()) && reconnect_.due()) connect();
-  return hasXTest_ && live(connection_.get());
+  if ((!live(connection_.get()) || !live(events_.get())) && reconnect_.due()) connect();
+  return hasXTest_ && live(connection_.get()) && live(events_.get());
 }
 
 std::optional<Rect> X11Pointer::boundsOf(DisplayID id) {
@@ -41,17 +42,19 @@ std::optional<Rect> X11Pointer::boundsOf(DisplayID id) {
 
 void X11Pointer::post(const PointerEvent& event) {
   if (!usable()) return;
-  ::Display* d = connection_->get();
+  ::Display* d = events_->get();
   unsigned button = event.button == PointerButton::right ? Button3 : Button1;
   switch (event.type) {
     case PointerEvent::Type::moved:
       moveTo(event.point);
       break;
     case PointerEvent::Type::down:
+      press(event, button);
+      break;
     case PointerEvent::Type::up:
-      // Move with the press too: another client may have moved the pointer since.
       moveTo(event.point);
-      XTestFakeButtonEvent(d, button, event.type == PointerEvent::Type::down, CurrentTime);
+      XTestFakeButtonEvent(d, button, False, CurrentTime);
+      lifted_.reset();
       break;
     case PointerEvent::Type::scroll:
       if (event.beginsGesture) {
@@ -65,17 +68,32 @@ void X11Pointer::post(const PointerEvent& event) {
   XFlush(d);
 }
 
-void X11Pointer::moveTo(Point point) {
-  XTestFakeMotionEvent(connection_->get(), -1, static_cast<int>(std::lround(point.x)),
-                       static_cast<int>(std::lround(point.y)), CurrentTime);
+void X11Pointer::moveTo(Point point, Duration delay) {
+  XTestFakeMotionEvent(events_->get(), -1, static_cast<int>(std::lround(point.x)), static_cast<int>(std::lround(point.y)),
+                       std::chrono::ceil<std::chrono::milliseconds>(delay).count());
+}
+
+void X11Pointer::press(const PointerEvent& event, unsigned button) {
+  ::Display* d = events_->get();
+  ClickSequencer::Plan plan = clicks_.press(event.button, event.point, event.clickState, Clock::now());
+  // Move with the press too: another client may have moved the pointer since. The server
+  // holds this connection's requests back for the wait, the presses included.
+  moveTo(event.point, plan.wait);
+  lifted_.reset();
+  lifted_.emplace(*events_, connection_.get());
+  for (int i = 1; i < plan.presses; ++i) {
+    XTestFakeButtonEvent(d, button, True, CurrentTime);
+    XTestFakeButtonEvent(d, button, False, CurrentTime);
+  }
+  XTestFakeButtonEvent(d, button, True, CurrentTime);
 }
 
 void X11Pointer::clickWheel(int64_t clicks, unsigned positiveButton, unsigned negativeButton) {
   unsigned button = clicks > 0 ? positiveButton : negativeButton;
   int64_t count = std::min(std::abs(clicks), kMaxClicksPerEvent);
   for (int64_t i = 0; i < count; ++i) {
-    XTestFakeButtonEvent(connection_->get(), button, True, CurrentTime);
-    XTestFakeButtonEvent(connection_->get(), button, False, CurrentTime);
+    XTestFakeButtonEvent(events_->get(), button, True, CurrentTime);
+    XTestFakeButtonEvent(events_->get(), button, False, CurrentTime);
   }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,13 +18,21 @@ struct KeyTap {
 
 class FakeKeyboard final : public Keyboard {
  public:
-  void tap(Keysym keysym, Modifiers modifiers) override { taps.push_back({keysym, modifiers}); }
+  std::optional<Duration> tap(Keysym keysym, Modifiers modifiers) override {
+    if (std::optional<Duration> wait = busy ? busy(keysym) : std::nullopt) return wait;
+    taps.push_back({keysym, modifiers});
+    return std::nullopt;
+  }
   std::vector<KeyTap> taps;
+  // Asked before each tap; a wait refuses the tap for now.
+  std::function<std::optional<Duration>(Keysym)> busy;
 };
 
 class FakeClipboard final : public Clipboard {
  public:
-  ClipboardContents copyContents() override { return contents; }
+  std::optional<ClipboardContents> copyContents() override {
+    return copyable ? std::optional(contents) : std::nullopt;
+  }
   void writeConcealedText(std::string_view text) override { replaceContents({{"concealed", std::string(text)}}); }
   uint64_t changeCount() override { return count; }
   void replaceContents(const ClipboardContents& replacement) override {
@@ -32,6 +41,7 @@ class FakeClipboard final : public Clipboard {
   }
   ClipboardContents contents;
   uint64_t count = 0;
+  bool copyable = true;
 };
 
 // Source 0 types Latin letters, source 1 is an input method that does not.
