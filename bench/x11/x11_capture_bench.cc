@@ -3,6 +3,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <future>
@@ -109,7 +110,11 @@ class RunningCapture {
     std::promise<std::optional<CaptureError>> started;
     main_.post([&] {
       source_.startStream(
-          display, [this](CapturedFrame) { ++frames_; },
+          display,
+          [this](CapturedFrame) {
+            ++frames_;
+            lastFrame_ = Clock::now().time_since_epoch().count();
+          },
           [](std::optional<CaptureError>) {}, [&](std::optional<CaptureError> error) { started.set_value(error); });
     });
     startFailed_ = started.get_future().get().has_value();
@@ -121,6 +126,8 @@ class RunningCapture {
   }
 
   bool startFailed() const { return startFailed_; }
+  // When the newest frame arrived.
+  TimePoint lastFrame() const { return TimePoint(Duration(lastFrame_.load())); }
 
   void measure(benchmark::State& state, Seconds period) {
     int framesBefore = frames_;
@@ -146,6 +153,7 @@ class RunningCapture {
   X11CaptureSource source_{main_, capture_, server().name()};
   clockid_t clock_{};
   std::atomic<int> frames_{0};
+  std::atomic<Duration::rep> lastFrame_{0};
   bool startFailed_ = false;
 };
 
@@ -169,6 +177,41 @@ void captureThreadCpuIdle(benchmark::State& state) {
   for (auto _ : state) capture.measure(state, std::chrono::seconds(3));
 }
 BENCHMARK(captureThreadCpuIdle)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A small change after a quiet spell (as a keystroke after a pause): how long until its frame is
+// handed on, as a fraction of the frame interval that bounds a tick-driven capture.
+void damageToFrameLatency(benchmark::State& state) {
+  RunningCapture capture;
+  if (capture.startFailed()) return state.SkipWithError("capture did not start");
+  auto connection = Connection::open(server().name());
+  ::Display* display = connection->get();
+  Window root = DefaultRootWindow(display);
+  GC gc = XCreateGC(display, root, 0, nullptr);
+  std::vector<double> milliseconds;
+  int missed = 0;  // no frame within a second
+  for (auto _ : state) {
+    for (int i = 0; i < 40; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(120 + 7 * (i % 9)));
+      XSetForeground(display, gc, 0x102030 * (i + 1) & 0xffffff);
+      // From the request: the frame may be out before XSync returns.
+      const TimePoint drawn = Clock::now();
+      XFillRectangle(display, root, gc, 100 + 10 * i, 100, 8, 16);
+      XSync(display, False);
+      while (capture.lastFrame() < drawn && Clock::now() - drawn < std::chrono::seconds(1))
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      if (capture.lastFrame() < drawn) ++missed;
+      milliseconds.push_back(std::chrono::duration<double, std::milli>(capture.lastFrame() - drawn).count());
+    }
+  }
+  XFreeGC(display, gc);
+  std::sort(milliseconds.begin(), milliseconds.end());
+  const double interval = std::chrono::duration<double, std::milli>(X11CaptureSource::frameInterval).count();
+  state.counters["missed"] = missed;
+  state.counters["p50_ms"] = milliseconds[milliseconds.size() / 2];
+  state.counters["p95_ms"] = milliseconds[milliseconds.size() * 95 / 100];
+  state.counters["p50_per_frame_interval"] = milliseconds[milliseconds.size() / 2] / interval;
+}
+BENCHMARK(damageToFrameLatency)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace vistaro::x11

@@ -1,7 +1,12 @@
 #include "platform/x11/x11_capture_source.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <asio/posix/stream_descriptor.hpp>
 #include <utility>
+
+#include "core/asio_executor.h"
 
 #include "platform/x11/session_scale.h"
 #include "platform/x11/x11_capture_stream.h"
@@ -18,6 +23,11 @@ struct X11CaptureSource::State {
   std::unique_ptr<CaptureStream> stream;
   StopSink stopped;
   uint64_t generation = 0;
+  DelayedWork nextTick;
+  TimePoint lastFrame{};
+  // Wakes us when the server writes (on a queue that can watch descriptors), so that damage
+  // after a quiet spell is grabbed at once rather than at the next tick.
+  std::unique_ptr<asio::posix::stream_descriptor> serverWrote;
   // A display that opened once and no longer does has gone away, not refused us.
   bool openedBefore = false;
 
@@ -27,16 +37,20 @@ struct X11CaptureSource::State {
     return connection;
   }
   CaptureError unopenable() const { return openedBefore ? CaptureError::displayLost() : CaptureError::noPermission(); }
+
+  void endStream() {
+    ++generation;
+    stream.reset();
+    serverWrote.reset();
+    nextTick.cancel();
+  }
 };
 
 X11CaptureSource::X11CaptureSource(Executor& main, Executor& capture, std::string displayName)
     : state_(std::make_shared<State>(State{main, capture, std::move(displayName)})) {}
 
 X11CaptureSource::~X11CaptureSource() {
-  state_->capture.post([state = state_] {
-    ++state->generation;
-    state->stream.reset();
-  });
+  state_->capture.post([state = state_] { state->endStream(); });
 }
 
 void X11CaptureSource::listDisplays(DisplaysCompletion done) {
@@ -61,13 +75,19 @@ void X11CaptureSource::listDisplays(DisplaysCompletion done) {
 void X11CaptureSource::startStream(DisplayID id, FrameSink frames, StopSink stopped, Completion done) {
   state_->capture.post([state = state_, id, frames = std::move(frames), stopped = std::move(stopped),
                         done = std::move(done)]() mutable {
-    uint64_t generation = ++state->generation;
-    state->stream.reset();
+    state->endStream();
+    const uint64_t generation = state->generation;
     auto opened = CaptureStream::open(state->open(), id, std::move(frames));
     std::optional<CaptureError> error;
     if (auto* stream = std::get_if<std::unique_ptr<CaptureStream>>(&opened)) {
       state->stream = std::move(*stream);
       state->stopped = std::move(stopped);
+      if (auto* queue = dynamic_cast<AsioExecutor*>(&state->capture)) {
+        // Our own descriptor: asio closes it, Xlib keeps its own.
+        state->serverWrote = std::make_unique<asio::posix::stream_descriptor>(queue->context(),
+                                                                              ::dup(state->stream->descriptor()));
+        awaitServer(state, generation);
+      }
       scheduleTick(state, generation, state->capture.now());
     } else {
       error = std::get<CaptureError>(std::move(opened));
@@ -79,24 +99,36 @@ void X11CaptureSource::startStream(DisplayID id, FrameSink frames, StopSink stop
 
 void X11CaptureSource::scheduleTick(const std::shared_ptr<State>& state, uint64_t generation, TimePoint due) {
   Duration delay = std::max(Duration::zero(), due - state->capture.now());
-  state->capture.postAfter(delay, [state, generation] {
-    if (state->generation != generation || !state->stream) return;
-    TimePoint started = state->capture.now();
-    if (auto error = state->stream->tick()) {
-      ++state->generation;
-      state->stream.reset();
-      if (state->stopped) std::exchange(state->stopped, nullptr)(std::move(error));
-      return;
-    }
-    // Late ticks are not made up for: ticks, and so frames, stay at least an interval apart.
-    scheduleTick(state, generation, started + frameInterval);
+  state->nextTick.schedule(state->capture, delay, [state, generation] { tick(state, generation); });
+}
+
+void X11CaptureSource::tick(const std::shared_ptr<State>& state, uint64_t generation) {
+  if (state->generation != generation || !state->stream) return;
+  const TimePoint started = state->capture.now();
+  const uint64_t framesBefore = state->stream->framesDelivered();
+  if (auto error = state->stream->tick()) {
+    state->endStream();
+    if (state->stopped) std::exchange(state->stopped, nullptr)(std::move(error));
+    return;
+  }
+  if (state->stream->framesDelivered() != framesBefore) state->lastFrame = started;
+  // Late ticks are not made up for: ticks stay an interval apart, and frames at least that.
+  scheduleTick(state, generation, started + frameInterval);
+}
+
+void X11CaptureSource::awaitServer(const std::shared_ptr<State>& state, uint64_t generation) {
+  state->serverWrote->async_wait(asio::posix::stream_descriptor::wait_read, [state, generation](std::error_code error) {
+    if (error || state->generation != generation || !state->stream) return;
+    state->stream->readEvents();
+    const bool quiet = state->capture.now() - state->lastFrame >= frameInterval;
+    if (state->stream->lost() || (quiet && state->stream->hasNews())) tick(state, generation);
+    if (state->generation == generation) awaitServer(state, generation);
   });
 }
 
 void X11CaptureSource::stopStream(std::function<void()> done) {
   state_->capture.post([state = state_, done = std::move(done)]() mutable {
-    ++state->generation;
-    state->stream.reset();
+    state->endStream();
     state->stopped = nullptr;
     state->main.post(std::move(done));
   });

@@ -9,7 +9,8 @@
 namespace vistaro::x11 {
 
 // Screen capture of an X11 session: each RandR monitor is a display, grabbed through
-// MIT-SHM at most 20 times a second and only after damage or pointer motion. Every X call
+// MIT-SHM at most 20 times a second and only after damage or pointer motion; damage after a
+// quiet spell is grabbed as soon as it is announced. Every X call
 // runs on the capture executor, so a slow or vanished server never holds up the main one.
 // Opening the display is the permission to capture it.
 class X11CaptureSource final : public CaptureSource {
@@ -30,6 +31,8 @@ class X11CaptureSource final : public CaptureSource {
  private:
   struct State;
   static void scheduleTick(const std::shared_ptr<State>& state, uint64_t generation, TimePoint due);
+  static void tick(const std::shared_ptr<State>& state, uint64_t generation);
+  static void awaitServer(const std::shared_ptr<State>& state, uint64_t generation);
 
   // Shared with the tasks on the capture executor, which may outlive this object.
   std::shared_ptr<State> state_;

@@ -69,7 +69,9 @@ CaptureStream::~CaptureStream() {
   pool_.reset();
 }
 
-void CaptureStream::drainEvents() {
+int CaptureStream::descriptor() const { return ConnectionNumber(connection_->get()); }
+
+void CaptureStream::readEvents() {
   ::Display* display = connection_->get();
   while (!connection_->broken() && XPending(display) > 0) {
     XEvent event;
@@ -128,7 +130,7 @@ std::optional<CaptureError> CaptureStream::tick() {
   // A moved, resized or removed monitor ends the stream; its owner starts a new one on
   // what is there now.
   if (!monitorUnchanged()) return connection_->broken() ? CaptureError::displayLost() : reconfigured();
-  drainEvents();
+  readEvents();
   if (damaged_) collectDamage();
   bool newShape = cursorChanged_ && fetchCursor();
 
@@ -155,6 +157,7 @@ std::optional<CaptureError> CaptureStream::tick() {
   cursorArea_ = pointerArea;
 
   CapturedFrame frame{std::move(lease->pixels), id_, pointScale_, std::exchange(dirty_, DirtyRegion::none())};
+  ++framesDelivered_;
   if (frames_) frames_(std::move(frame));
   return std::nullopt;
 }

@@ -31,12 +31,19 @@ class CaptureStream {
 
   // Delivers a frame if anything changed; an error means the stream is over.
   std::optional<CaptureError> tick();
+  // The connection's socket, readable when the server has written.
+  int descriptor() const;
+  // Takes in what the server sent; hasNews() then tells whether a tick would find damage
+  // (or that the server is gone).
+  void readEvents();
+  bool hasNews() const { return damaged_ || cursorChanged_ || lost(); }
+  bool lost() const { return connection_->broken(); }
+  uint64_t framesDelivered() const { return framesDelivered_; }
 
  private:
   CaptureStream(std::unique_ptr<Connection> connection, DisplayID id, Rect monitor, double pointScale,
                 CaptureSource::FrameSink frames);
   std::optional<CaptureError> setUp();
-  void drainEvents();
   void collectDamage();
   // True when the pointer took another shape.
   bool fetchCursor();
@@ -51,6 +58,7 @@ class CaptureStream {
   int width_;
   int height_;
   CaptureSource::FrameSink frames_;
+  uint64_t framesDelivered_ = 0;
   std::unique_ptr<ShmFramePool> pool_;
   unsigned long damage_ = 0;
   int damageEventBase_ = 0;

@@ -34,7 +34,7 @@ void FrameFanout::trySend(const std::shared_ptr<Client>& client) {
   encodeQueue_.post([weak = weak_from_this(), client, plan = std::move(*plan)] {
     auto self = weak.lock();
     if (!self) return;
-    EncodedFrame frame = encodeFrame(self->encoder_, plan);
+    EncodedFrame frame = encodeFrame(self->encodes_.forFrame(plan.frame.seq), plan);
     self->queue_.post([weak, client, frame = std::move(frame)]() mutable {
       if (auto self = weak.lock()) self->encoded(client, std::move(frame));
     });

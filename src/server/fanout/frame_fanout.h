@@ -8,6 +8,7 @@
 #include "core/executor.h"
 #include "server/fanout/frame_job.h"
 #include "server/fanout/frame_plan.h"
+#include "server/fanout/shared_encodes.h"
 #include "wire/framed_connection.h"
 
 namespace vistaro {
@@ -59,12 +60,12 @@ class FrameFanout : public std::enable_shared_from_this<FrameFanout> {
 
  private:
   FrameFanout(Executor& queue, Executor& encodeQueue, LayerEncoder& encoder)
-      : queue_(queue), encodeQueue_(encodeQueue), encoder_(encoder) {}
+      : queue_(queue), encodeQueue_(encodeQueue), encodes_(encoder) {}
   void encoded(const std::shared_ptr<Client>& client, EncodedFrame frame);
 
   Executor& queue_;
   Executor& encodeQueue_;
-  LayerEncoder& encoder_;  // on the encode queue only
+  SharedEncodes encodes_;  // on the encode queue only
   std::optional<LatestFrame> latest_;
   uint64_t seq_ = 0;
 };

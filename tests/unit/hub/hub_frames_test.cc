@@ -131,5 +131,24 @@ TEST_F(HubFrames, PatchClientsGetPatchesAndALayerThatFailedComesWholeNextTime) {
   EXPECT_FALSE(sent[3].contains("basePatches"));
 }
 
+TEST_F(HubFrames, ClientsAskingAlikeShareEachEncodeOfAFrame) {
+  auto a = connectAuthed("A", "patch"), b = connectAuthed("B", "patch"), small = connectAuthed("C", "patch");
+  const std::string smaller = R"({"detailMaxW":800,"detailMaxH":600,"baseMaxW":960})";
+  auto requestAll = [&] {
+    for (auto* client : {a.get(), b.get()}) request(*client);
+    request(*small, smaller);
+  };
+  requestAll();
+  submit();
+  EXPECT_EQ(encoder.calls, (std::vector<std::string>{"layer 1440x4611686018427387904 q0.72",
+                                                     "layer 960x4611686018427387904 q0.72"}));
+  encoder.calls.clear();
+  requestAll();
+  submit(DirtyRegion::of({{64, 64, 64, 64}}));
+  EXPECT_EQ(encoder.calls.size(), 2u);  // one patch for each base size
+  EXPECT_EQ(headers(*a).back(), headers(*b).back());
+  EXPECT_NE(headers(*a).back(), headers(*small).back());
+}
+
 }  // namespace
 }  // namespace vistaro::testing
