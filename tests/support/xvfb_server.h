@@ -1,5 +1,10 @@
 #pragma once
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
 #include <memory>
 #include <regex>
 #include <stdexcept>
@@ -20,12 +25,22 @@ class XvfbServer {
 
   const std::string& name() const { return name_; }
   pid_t pid() const { return server_->pid(); }
-  // Ends the server at once, as a crash would.
-  void kill() { server_.reset(); }
+  // Ends the server at once, as a crash would. Its display number stays taken (a lock file naming this
+  // process) until restart(): a server that others start meanwhile must not answer there.
+  void kill() {
+    server_.reset();
+    std::ofstream(lockFile()) << std::setw(10) << getpid() << "\n";
+  }
   // A new server on the same display, as after a crash and a restart of the session.
   void restart() {
     server_.reset();
+    std::filesystem::remove(lockFile());
     launch(name_);
+  }
+  ~XvfbServer() {
+    if (server_) return;
+    std::error_code ignored;
+    std::filesystem::remove(lockFile(), ignored);
   }
   // Runs a program on this display to its end; its exit status.
   int run(const std::vector<std::string>& argv) const {
@@ -33,6 +48,7 @@ class XvfbServer {
   }
 
  private:
+  std::string lockFile() const { return "/tmp/.X" + name_.substr(1) + "-lock"; }
   void launch(const std::string& display) {
     std::vector<std::string> argv{"Xvfb"};
     if (!display.empty()) argv.push_back(display);

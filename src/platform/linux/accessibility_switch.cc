@@ -2,9 +2,9 @@
 
 #include <gio/gio.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
+
+#include "platform/linux/session_bus.h"
 
 namespace vistaro {
 namespace {
@@ -23,13 +23,6 @@ std::string taken(GError* error) {
   std::string message = error ? error->message : "unknown error";
   g_clear_error(&error);
   return message;
-}
-
-bool sessionBusNamed() {
-  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  std::error_code ignored;
-  return (address && *address) || (runtime && *runtime && std::filesystem::exists(std::string(runtime) + "/bus", ignored));
 }
 
 // The reply, of the type asked for (GDBus refuses any other).

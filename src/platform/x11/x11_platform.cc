@@ -1,5 +1,7 @@
 #include "platform/x11/x11_platform.h"
 
+#include "input/input_method_aware_sources.h"
+#include "platform/linux/dbus_input_method.h"
 #include "platform/x11/reconnecting_clipboard.h"
 #include "platform/x11/x11_capture_source.h"
 #include "platform/x11/x11_controller_platform.h"
@@ -16,7 +18,8 @@ Platform makeX11Platform(const PlatformOptions& options) {
   platform.capture = std::make_unique<X11CaptureSource>(options.main, options.capture, options.displayName);
   platform.pointer = std::make_unique<X11Pointer>(options.displayName);
   auto keyboard = std::make_unique<X11Keyboard>(options.main, options.displayName);
-  platform.inputSources = std::make_unique<X11InputSources>(*keyboard);
+  platform.inputSources = std::make_unique<InputMethodAwareSources>(std::make_unique<X11InputSources>(*keyboard),
+                                                                    std::make_unique<DbusInputMethod>(options.displayName));
   platform.keyboard = std::move(keyboard);
   platform.clipboard = std::make_unique<ReconnectingClipboard>(options.displayName);
   platform.primarySelection = std::make_unique<ReconnectingClipboard>(options.displayName, "PRIMARY");

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "input/clipboard.h"
+#include "input/focused_window.h"
 #include "input/input_sources.h"
 #include "input/keyboard.h"
 
@@ -19,13 +19,10 @@ struct KeyTap {
 class FakeKeyboard final : public Keyboard {
  public:
   std::optional<Duration> tap(Keysym keysym, Modifiers modifiers) override {
-    if (std::optional<Duration> wait = busy ? busy(keysym) : std::nullopt) return wait;
     taps.push_back({keysym, modifiers});
     return std::nullopt;
   }
   std::vector<KeyTap> taps;
-  // Asked before each tap; a wait refuses the tap for now.
-  std::function<std::optional<Duration>(Keysym)> busy;
 };
 
 class FakeClipboard final : public Clipboard {
@@ -42,6 +39,12 @@ class FakeClipboard final : public Clipboard {
   ClipboardContents contents;
   uint64_t count = 0;
   bool copyable = true;
+};
+
+class FakeFocusedWindow final : public FocusedWindow {
+ public:
+  std::vector<std::string> classNames() override { return names; }
+  std::vector<std::string> names;
 };
 
 // Source 0 types Latin letters, source 1 is an input method that does not.

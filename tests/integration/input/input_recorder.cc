@@ -1,5 +1,5 @@
 // A window over the whole screen that takes the keyboard focus and prints what it receives, a line each:
-//   ready | button <button> <root x> <root y> | key <keysym hex> <state hex> <text>
+//   ready | button <button> <root x> <root y> <state hex> | key <keysym hex> <state hex> <text>
 //   paste <text>   (after Control+v: the CLIPBOARD as UTF8_STRING)
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -27,7 +27,8 @@ int main() {
     } else if (event.type == MappingNotify) {
       XRefreshKeyboardMapping(&event.xmapping);
     } else if (event.type == ButtonPress) {
-      std::printf("button %u %d %d\n", event.xbutton.button, event.xbutton.x_root, event.xbutton.y_root);
+      std::printf("button %u %d %d %x\n", event.xbutton.button, event.xbutton.x_root, event.xbutton.y_root,
+                  event.xbutton.state);
     } else if (event.type == KeyPress) {
       KeySym keysym = NoSymbol;
       char ignored[32], text[64] = {};

@@ -1,13 +1,23 @@
-// The injectors on the X11 platform, against Xvfb and the recorder, and what a lost server does to them.
+// The injectors on the X11 platform, against Xvfb, the recorder, xterm, xclip and IBus, and what a lost server does to them.
 #include <gtest/gtest.h>
 
+#include <X11/XKBlib.h>
+#include <signal.h>
+
+#include <fstream>
+#include <random>
 #include <regex>
 
+#include "core/asio_executor.h"
 #include "core/manual_executor.h"
 #include "input/injected_desktop_input.h"
+#include "input/input_method_aware_sources.h"
+#include "platform/linux/dbus_input_method.h"
 #include "platform/x11/reconnect_pacer.h"
+#include "platform/x11/x11_input_sources.h"
 #include "platform/x11/x11_monitors.h"
 #include "platform/x11/x11_platform.h"
+#include "support/temp_dir.h"
 #include "support/xvfb_server.h"
 
 namespace vistaro::testing {
@@ -35,16 +45,31 @@ struct Recorder : ChildProcess {
 class X11InputTest : public ::testing::Test {
  protected:
   // What `xclip -o` prints (empty when it fails).
-  std::string clipboard() {
-    ChildProcess xclip({"xclip", "-o", "-selection", "clipboard"}, {.environment = {"DISPLAY=" + server.name()}});
+  std::string clipboard(const std::string& target = "UTF8_STRING") {
+    ChildProcess xclip({"xclip", "-o", "-selection", "clipboard", "-t", target}, env());
     return xclip.waitForExit() == 0 ? xclip.output() : "";
+  }
+  ChildProcess::Options env() { return {.environment = {"DISPLAY=" + server.name()}}; }
+  // Locks (or unlocks) the modifiers in the mask; the locked ones then.
+  unsigned lockModifiers(unsigned mask = 0, unsigned locked = 0) {
+    ::Display* d = XOpenDisplay(server.name().c_str());
+    XkbLockModifiers(d, XkbUseCoreKbd, mask, locked);
+    XkbStateRec state{};
+    XkbGetState(d, XkbUseCoreKbd, &state);
+    XCloseDisplay(d);
+    return state.locked_mods;
   }
 
   XvfbServer server{1920, 1080};
   Recorder recorder{server.name()};
   ManualExecutor main;  // the keys go when a test lets the time pass
   Platform platform = x11::makeX11Platform({main, main, server.name()});
-  KeyInjector keys{main, *platform.keyboard, *platform.clipboard, *platform.inputSources, CmdModifier::ctrl};
+  KeyInjector keys{main,
+                   *platform.keyboard,
+                   *platform.clipboard,
+                   *platform.inputSources,
+                   CmdModifier::ctrl,
+                   {platform.primarySelection.get(), platform.focusedWindow.get()}};
   InjectedDesktopInput desktop{main, *platform.pointer, keys};
 };
 
@@ -58,9 +83,9 @@ TEST_F(X11InputTest, PointerEventsArriveAtTheMappedPixelOfTheirMonitorWithTheirB
            {.kind = Kind::scroll, .displayID = right, .scrollX = -40, .scrollY = 40}}) {
     EXPECT_TRUE(desktop.pointer(message));
   }
-  const std::string wheel = "button 5 800 100\n";
-  std::string expected =
-      "button 3 1919 999\nbutton 1 800 100\n" + wheel + wheel + wheel + "button 4 800 100\nbutton 7 800 100\n";
+  const std::string wheel = "button 5 800 100 0\n";
+  std::string expected = "button 3 1919 999 0\nbutton 1 800 100 0\n" + wheel + wheel + wheel +
+                         "button 4 800 100 0\nbutton 7 800 100 0\n";
   ASSERT_EQ(recorder.lines(expected), expected);  // the keys come on another connection
   desktop.keys(1, {.key = "c", .modifiers = {"cmd"}}, {});
   desktop.keys(1, {.key = "left", .modifiers = {"opt"}}, {});
@@ -79,9 +104,15 @@ TEST_F(X11InputTest, GtkCountsEveryClickAsTheClientDidHoweverLateOrQuickItComes)
   std::this_thread::sleep_for(milliseconds(600));
   click(2);  // late, and still the second click
   for (int count : {1, 2, 3}) click(count);
-  const std::string counts = "1 1 1 1 2 1 2 3 ";
-  auto seen = [&] { return std::regex_replace(gtk.output(), std::regex("^(?!pressed ).*\n|^pressed |\n", std::regex::multiline), "$&").size(), std::regex_replace(gtk.output(), std::regex("(^|\n)(?!pressed )[^\n]*|pressed "), ""); };
-  (void)seen;
+  auto counts = [&] {
+    std::string seen, output = gtk.output();
+    static const std::regex pressed("pressed (\\d+)");
+    for (auto it = std::sregex_iterator(output.begin(), output.end(), pressed); it != std::sregex_iterator(); ++it) {
+      seen += (*it)[1].str() + " ";
+    }
+    return seen;
+  };
+  EXPECT_TRUE(eventually([&] { return counts() == "1 1 1 2 1 2 3 "; })) << counts();
 }
 
 TEST_F(X11InputTest, TextArrivesAsTypedUnderALatinGroupWithSpareKeysForWhatTheLayoutLacks) {
@@ -91,6 +122,134 @@ TEST_F(X11InputTest, TextArrivesAsTypedUnderALatinGroupWithSpareKeysForWhatTheLa
   main.advance(milliseconds(100));  // before the spare keys are emptied
   EXPECT_TRUE(eventually([&] { return recorder.typed() == "\b" + text; })) << recorder.typed();
   EXPECT_EQ(platform.inputSources->current()->id, 1u);
+}
+
+TEST_F(X11InputTest, CapsAndNumLockChangeNeitherTypedTextNorClicksAndStayLocked) {
+  const unsigned locks = LockMask | Mod2Mask;
+  ASSERT_EQ(lockModifiers(locks, locks), locks);
+  desktop.keys(1, {.text = "Hello"}, {});
+  desktop.pointer({.x = 0.5, .y = 0.5, .displayID = x11::monitorID("screen")});
+  main.advance(milliseconds(100));
+  EXPECT_TRUE(eventually([&] { return recorder.typed() == "Hello"; })) << recorder.output();
+  EXPECT_TRUE(recorder.waitForOutput("button 1 960 540 0\n"));
+  EXPECT_EQ(lockModifiers(), locks);
+}
+
+TEST_F(X11InputTest, LongTextReachesATerminalAndTheClipboardComesBack) {
+  recorder.kill();  // the focus falls back to the root: keys go to the window under the pointer
+  TempDir dir;
+  const std::string typed = (dir / "typed").string();
+  ASSERT_EQ(server.run({"sh", "-c", "printf earlier | xclip -selection clipboard"}), 0);
+  ChildProcess xterm({"xterm", "-geometry", "100x5+0+0", "-e", "sh", "-c",
+                      "stty -icanon -echo; head -c 80 > \"$0.part\" && mv \"$0.part\" \"$0\"", typed},
+                     env());
+  desktop.pointer({.kind = Kind::scroll, .x = 0.05, .y = 0.05, .displayID = x11::monitorID("screen"), .scrollBegan = true});
+  ASSERT_TRUE(eventually([&] { return platform.focusedWindow->classNames() == std::vector<std::string>{"xterm", "XTerm"}; }));
+  std::string text;
+  for (int i = 0; i < 8; ++i) text += "echo 'x' ";
+  text += "$HOME!!!";
+  ASSERT_EQ(text.size(), 80u);
+  desktop.keys(1, {.text = text}, {});
+  main.advance(milliseconds(200));
+  auto arrived = [&] {
+    std::ifstream file(typed);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  };
+  EXPECT_TRUE(eventually([&] { return arrived() == text; })) << arrived();
+  main.advance(milliseconds(1000));
+  EXPECT_TRUE(eventually([&] { return clipboard() == "earlier"; }));
+}
+
+TEST_F(X11InputTest, APasteKeepsImagesAndFileListsWholeAndLeavesAClipboardThatCannotBeSavedAlone) {
+  TempDir dir;
+  std::mt19937 random(12);
+  std::string image(3 << 20, '\0');  // in several INCR chunks, both ways
+  for (char& byte : image) byte = static_cast<char>(random());
+  const std::pair<std::string, std::string> kept[] = {
+      {"image/png", image}, {"text/uri-list", "file:///home/me/a%20b.pdf\r\nfile:///home/me/c.txt\r\n"}};
+  const std::string text(80, 'p');
+  for (const auto& [target, bytes] : kept) {
+    std::ofstream(dir / "in", std::ios::binary) << bytes;
+    ChildProcess owner({"xclip", "-quiet", "-selection", "clipboard", "-t", target, (dir / "in").string()}, env());
+    ASSERT_TRUE(eventually([&] { return clipboard("TARGETS").find(target) != std::string::npos; }));
+    const size_t from = recorder.output().size();
+    desktop.keys(1, {.text = text}, {});
+    main.advance(milliseconds(200));
+    EXPECT_TRUE(recorder.waitForOutput("paste " + text + "\n", kPatience, from)) << target;
+    main.advance(milliseconds(1000));
+    EXPECT_TRUE(eventually([&] { return clipboard(target) == bytes; })) << target;
+  }
+
+  ChildProcess silent({"xclip", "-quiet", "-selection", "clipboard"}, env());
+  silent.write("mine");
+  silent.closeInput();
+  ASSERT_TRUE(eventually([&] { return clipboard() == "mine"; }));
+  silent.signal(SIGSTOP);  // lists nothing in time: the clipboard cannot be saved
+  const std::string before = recorder.typed();
+  desktop.keys(1, {.text = std::string(80, 'q')}, {});
+  main.advance(milliseconds(200));
+  EXPECT_TRUE(eventually([&] { return recorder.typed() == before + std::string(80, 'q'); })) << recorder.typed();
+  silent.signal(SIGCONT);
+  EXPECT_EQ(clipboard(), "mine");
+}
+
+TEST_F(X11InputTest, SeventyCjkCharactersAreTypedWithoutHoldingUpTheMainExecutor) {
+  AsioExecutor realMain("main");
+  Platform parts = x11::makeX11Platform({realMain, realMain, server.name()});
+  KeyInjector injector{realMain, *parts.keyboard, *parts.clipboard, *parts.inputSources, CmdModifier::ctrl};
+  std::string text;
+  for (char32_t cp = 0x4e00; cp < 0x4e00 + 70 * 7; cp += 7) {
+    text += {char(0xe0 | cp >> 12), char(0x80 | (cp >> 6 & 0x3f)), char(0x80 | (cp & 0x3f))};
+  }
+  TimePoint lastTick = Clock::now();
+  Duration longestGap{};
+  std::function<void()> tick = [&] {
+    longestGap = std::max(longestGap, Clock::now() - lastTick);
+    lastTick = Clock::now();
+    realMain.postAfter(milliseconds(10), tick);
+  };
+  realMain.post(tick);
+  realMain.post([&] { injector.enqueue(1, {.text = text}); });
+  EXPECT_TRUE(eventually([&] { return recorder.typed() == text; })) << recorder.typed();
+  EXPECT_LT(runOn(realMain, [&] { return longestGap; }), milliseconds(60));
+  realMain.shutdown();
+}
+
+TEST_F(X11InputTest, ShortTextIsPastedWhileAnIbusEngineConvertsAndTypedUnderAPlainOne) {
+  TempDir home;
+  ChildProcess bus({"dbus-daemon", "--session", "--nofork", "--print-address=1"});
+  ASSERT_TRUE(bus.waitForOutput("\n"));
+  const ChildProcess::Options session{.environment = {
+      "DISPLAY=" + server.name(), "HOME=" + home.path().string(), "XDG_CONFIG_HOME=" + (home / ".config").string(),
+      "DBUS_SESSION_BUS_ADDRESS=" + bus.output().substr(0, bus.output().find('\n'))}};
+  x11::X11Keyboard keyboard(main, server.name());
+  InputMethodAwareSources sources(std::make_unique<x11::X11InputSources>(keyboard),
+                                  std::make_unique<DbusInputMethod>(server.name(), home / ".config"));
+  KeyInjector injector{main, keyboard, *platform.clipboard, sources, CmdModifier::ctrl};
+  // Whether the recorder shows these lines for the text.
+  auto entered = [&](const std::string& text, const std::string& lines) {
+    const size_t from = recorder.output().size();
+    injector.enqueue(1, {.text = text});
+    main.advance(milliseconds(200));
+    const bool seen = recorder.waitForOutput(lines, kPatience, from) && recorder.output().substr(from) == lines;
+    main.advance(milliseconds(1000));  // past the paste's undoing
+    return seen;
+  };
+  EXPECT_EQ(sources.current()->asciiCapable, true);  // no framework
+
+  ChildProcess daemon({"ibus-daemon", "--panel=disable", "--emoji-extension=disable",
+                       "--config=/usr/libexec/ibus-memconf", "--address=unix:path=" + (home / "ibus").string()},
+                      session);
+  ASSERT_TRUE(eventually([&] { return ChildProcess::run({"ibus", "engine", "hangul"}, session) == 0; }));
+  EXPECT_TRUE(entered("hi", "key ffe3 0 \nkey 76 4 v\npaste hi\n"));
+  ASSERT_EQ(ChildProcess::run({"ibus", "engine", "xkb:us::eng"}, session), 0);
+  EXPECT_TRUE(entered("ok", "key 6f 0 o\nkey 6b 0 k\n"));
+
+  ASSERT_EQ(ChildProcess::run({"ibus", "engine", "hangul"}, session), 0);
+  EXPECT_EQ(sources.current()->asciiCapable, false);
+  ChildProcess::run({"ibus", "exit"}, session);
+  EXPECT_EQ(daemon.waitForExit(), 0);
+  EXPECT_TRUE(eventually([&] { return sources.current()->asciiCapable == true; }));
 }
 
 TEST_F(X11InputTest, InputGoesInertWhenTheServerIsLostAndWorksAgainOnceOneIsBack) {
@@ -116,7 +275,7 @@ TEST_F(X11InputTest, InputGoesInertWhenTheServerIsLostAndWorksAgainOnceOneIsBack
   desktop.keys(1, {.text = std::string(100, 'p')}, {});
   main.advance(milliseconds(200));  // before the spare key is emptied
   const std::string expected =
-      "button 1 960 540\nkey fc 0 ü\nkey ffe3 0 \nkey 76 4 v\npaste " + std::string(100, 'p') + "\n";
+      "button 1 960 540 0\nkey fc 0 ü\nkey ffe3 0 \nkey 76 4 v\npaste " + std::string(100, 'p') + "\n";
   EXPECT_EQ(again.lines(expected), expected);
   main.advance(milliseconds(1000));
   EXPECT_TRUE(eventually([&] { return clipboard() == "earlier"; }));

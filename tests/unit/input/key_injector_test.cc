@@ -5,6 +5,7 @@
 
 #include "core/manual_executor.h"
 #include "fakes/input/fake_key_seams.h"
+#include "input/paste_keystroke.h"
 
 namespace vistaro::testing {
 namespace {
@@ -38,7 +39,9 @@ class KeyInjectorTest : public ::testing::Test {
   FakeKeyboard keyboard;
   FakeClipboard clipboard;
   FakeInputSources sources;
-  KeyInjector injector{executor, keyboard, clipboard, sources, CmdModifier::ctrl};
+  FakeClipboard primary;
+  FakeFocusedWindow focus;
+  KeyInjector injector{executor, keyboard, clipboard, sources, CmdModifier::ctrl, {&primary, &focus}};
 };
 
 TEST_F(KeyInjectorTest, EachMessagePressesItsKeys) {
@@ -83,6 +86,43 @@ TEST_F(KeyInjectorTest, EightyCharactersArePastedAndTheEarlierContentsComeBackAS
   after(1000);
   run({.text = std::string(90, 'e')}, 1200);
   EXPECT_EQ(clip(), "theirs");
+}
+
+TEST_F(KeyInjectorTest, TerminalsPasteFromBothSelectionsAndNothingIsReplacedThatCannotBeSaved) {
+  const std::string text(80, 't');
+  focus.names = {"xterm", "XTerm"};
+  primary.replaceContents({{"STRING", "selected"}});
+  EXPECT_EQ(run({.text = text}), taps({XKB_KEY_Insert}, kShift));
+  EXPECT_EQ(primary.contents[0].data, text);
+  after(1000);
+  EXPECT_EQ(primary.contents[0].data, "selected");
+  EXPECT_TRUE(clipboard.contents.empty());
+
+  primary.copyable = false;
+  EXPECT_EQ(run({.text = text}).size(), 80u);  // typed
+  focus.names = {"firefox-esr", "firefox-esr"};
+  EXPECT_EQ(run({.text = text}), kPaste);  // other windows leave the primary selection alone
+  after(1000);
+  clipboard.copyable = false;
+  EXPECT_EQ(run({.text = text}).size(), 80u);
+  EXPECT_EQ(primary.contents[0].data, "selected");
+  EXPECT_TRUE(clipboard.contents.empty());
+}
+
+TEST(PasteKeystrokeTest, TerminalsAreKnownByTheirWindowClass) {
+  const PasteKeystroke terminal{XKB_KEY_Insert, kShift, true};
+  const std::pair<std::vector<std::string>, PasteKeystroke> cases[] = {
+      {{"xterm", "XTerm"}, terminal},
+      {{"gnome-terminal-server", "Gnome-terminal"}, terminal},
+      {{"konsole", "konsole"}, terminal},
+      {{"Alacritty", "Alacritty"}, terminal},
+      {{"kitty", "kitty"}, terminal},
+      {{"org.gnome.Console", "Kgx"}, terminal},
+      {{"urxvt", "URxvt"}, terminal},
+      {{"gedit", "Gedit"}, {XKB_KEY_v, kControl, false}},
+      {{}, {XKB_KEY_v, kControl, false}}};
+  for (const auto& [names, keystroke] : cases) EXPECT_EQ(pasteKeystrokeFor(names, CmdModifier::ctrl), keystroke) << names.size();
+  EXPECT_EQ(pasteKeystrokeFor({"gedit", "Gedit"}, CmdModifier::super).modifiers, kSuper);
 }
 
 TEST_F(KeyInjectorTest, WaitsOutEachPauseAndMergesTextThatArrivesMeanwhile) {
