@@ -133,13 +133,34 @@ void ChangeDetector::compareTileRow(const Frame& frame, int64_t ty, int64_t tx0,
 
   forEachRun(tileState_, changed, [&](int64_t first, int64_t last) {
     const auto [offset, length] = tileSpan(first, last);
-    copyRows(frame, static_cast<int64_t>(offset / 4), static_cast<int64_t>(length / 4), y0, rows);
     for (int64_t i = first; i <= last; ++i) {
       const auto [tileOffset, tileLength] = tileSpan(i, i);
-      changedTiles.push_back(Rect{static_cast<double>(tileOffset / 4), static_cast<double>(y0),
-                                  static_cast<double>(tileLength / 4), static_cast<double>(rows)});
+      changedTiles.push_back(changedBounds(frame, static_cast<int64_t>(tileOffset / 4),
+                                           static_cast<int64_t>(tileLength / 4), y0, rows));
     }
+    copyRows(frame, static_cast<int64_t>(offset / 4), static_cast<int64_t>(length / 4), y0, rows);
   });
+}
+
+// The smallest rectangle holding every pixel of the tile that differs from the history: a
+// keystroke changes a glyph, and its patch need not cover the whole tile.
+Rect ChangeDetector::changedBounds(const Frame& frame, int64_t x0, int64_t width, int64_t y0, int64_t rows) const {
+  int64_t minX = width, maxX = -1, minY = -1, maxY = -1;
+  for (int64_t y = y0; y < y0 + rows; ++y) {
+    const uint8_t* fresh = frame.row(y) + static_cast<size_t>(x0) * 4;
+    const uint8_t* old = previous_.get() + static_cast<size_t>(y * stride_ + x0 * 4);
+    if (std::memcmp(fresh, old, static_cast<size_t>(width) * 4) == 0) continue;
+    const auto differs = [&](int64_t x) { return std::memcmp(fresh + x * 4, old + x * 4, 4) != 0; };
+    int64_t left = 0, right = width - 1;
+    while (!differs(left)) ++left;
+    while (!differs(right)) --right;
+    if (minY < 0) minY = y;
+    maxY = y;
+    minX = std::min(minX, left);
+    maxX = std::max(maxX, right);
+  }
+  return Rect{static_cast<double>(x0 + minX), static_cast<double>(minY), static_cast<double>(maxX - minX + 1),
+              static_cast<double>(maxY - minY + 1)};
 }
 
 void ChangeDetector::replaceHistory(const Frame& frame, DisplayID displayID) {

@@ -10,15 +10,15 @@
 
 namespace vistaro {
 
-// Turns the capture service's coarse dirty rectangles into the 64 × 64 tiles
-// that really changed, by comparing each frame with a private copy of the
-// previous one. Unknown result: treat the whole frame as changed; empty: nothing
+// Turns the capture service's coarse dirty rectangles into what really changed in
+// each 64 × 64 tile (the bounds of its changed pixels), by comparing each frame
+// with a private copy of the previous one. Unknown result: treat the whole frame as changed; empty: nothing
 // changed. Not thread-safe: called from the capture queue only.
 class ChangeDetector {
  public:
   static constexpr int64_t tileSize = 64;
 
-  // The tiles that changed within the frame's hints.
+  // What changed within the frame's hints, per tile.
   DirtyRegion detectChanges(const CapturedFrame& frame);
 
  private:
@@ -29,6 +29,7 @@ class ChangeDetector {
 
   void compareTileRow(const Frame& frame, int64_t ty, int64_t tx0, int64_t tx1,
                       std::vector<Rect>& changed);
+  Rect changedBounds(const Frame& frame, int64_t x0, int64_t width, int64_t y0, int64_t rows) const;
   void replaceHistory(const Frame& frame, DisplayID displayID);
   void copyRows(const Frame& frame, int64_t x0, int64_t width, int64_t y0, int64_t rows);
 

@@ -26,7 +26,8 @@ std::shared_ptr<PixelBuffer> copyOf(const PixelBuffer& frame) {
 }
 Rect whole(const PixelBuffer& frame) { return {0, 0, double(frame.width()), double(frame.height())}; }
 
-// Random frames and hints through the source against a tile-by-tile model: edge tiles cut to
+// Random frames and hints through the source against a tile-by-tile model (each changed tile
+// reported as the bounds of its changed pixels): edge tiles cut to
 // odd sizes, noise in row padding, overlapping, fractional and outlying rectangles, unknown
 // hints (the whole frame becomes history), changes outside every rectangle that wait until one
 // covers them, frames of another size or display (a fresh history), and unusable frames (their
@@ -88,12 +89,15 @@ TEST(ChangeDetectingSource, AgreesWithATileByTileModel) {
         for (int tx = int(c->minX()) / 64; tx <= (int(std::ceil(c->maxX())) - 1) / 64; ++tx) {
           if (std::exchange(visited[ty * columns + tx], 1)) continue;
           const int tw = std::min(64, w - tx * 64), th = std::min(64, h - ty * 64);
-          bool differs = false;
+          int x0 = INT_MAX, y0 = INT_MAX, x1 = -1, y1 = -1;  // the changed pixels' bounds
           for (int y = ty * 64; y < ty * 64 + th; ++y) {
-            differs |= std::memcmp(next->row(y) + tx * 256, model->row(y) + tx * 256, tw * 4) != 0;
+            for (int x = tx * 64; x < tx * 64 + tw; ++x) {
+              if (std::memcmp(next->row(y) + x * 4, model->row(y) + x * 4, 4) == 0) continue;
+              x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+            }
             std::memcpy(model->mutableRow(y) + tx * 256, next->row(y) + tx * 256, tw * 4);
           }
-          if (differs) expected.push_back({tx * 64.0, ty * 64.0, double(tw), double(th)});
+          if (x1 >= 0) expected.push_back({double(x0), double(y0), double(x1 - x0 + 1), double(y1 - y0 + 1)});
         }
     }
     ASSERT_EQ(detect(next, display, given), passedOn(unknown ? given : DirtyRegion::of(expected)))
