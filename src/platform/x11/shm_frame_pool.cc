@@ -14,6 +14,7 @@ struct ShmFramePool::Slot {
   XShmSegmentInfo segment{};
   XImage* image = nullptr;
   std::atomic<bool> held{false};
+  uint64_t frame = 0;
 
   // May run after the connection is gone (a consumer still held the buffer): only local
   // resources are released here; the server side went with the connection or the pool.
@@ -102,7 +103,26 @@ std::optional<ShmFramePool::Lease> ShmFramePool::acquire() {
   std::shared_ptr<uint8_t> storage(data, [free](uint8_t*) { free->held = false; });
   auto pixels = std::make_shared<PixelBuffer>(PixelFormat::bgra, width_, height_,
                                               size_t(free->image->bytes_per_line), std::move(storage));
-  return Lease{std::move(pixels), free->image};
+  return Lease{std::move(pixels), free->image, &free->frame};
+}
+
+bool ShmFramePool::grabRows(const Lease& lease, unsigned long drawable, int originX, int originY, int firstRow,
+                            int rows) {
+  ::Display* display = connection_.get();
+  int screen = DefaultScreen(display);
+  auto* segment = reinterpret_cast<XShmSegmentInfo*>(lease.image->obdata);
+  // A header for the band: same width, so the same stride; the server writes at the data's
+  // offset within the segment.
+  XImage* band = XShmCreateImage(display, DefaultVisual(display, screen), DefaultDepth(display, screen), ZPixmap,
+                                 nullptr, segment, width_, rows);
+  if (!band) return false;
+  band->data = lease.image->data + size_t(lease.image->bytes_per_line) * size_t(firstRow);
+  const bool grabbed = band->bytes_per_line == lease.image->bytes_per_line &&
+                       XShmGetImage(display, drawable, band, originX, originY + firstRow, AllPlanes);
+  band->data = nullptr;
+  band->obdata = nullptr;
+  XDestroyImage(band);
+  return grabbed;
 }
 
 }  // namespace vistaro::x11

@@ -20,6 +20,9 @@ class ShmFramePool {
   struct Lease {
     std::shared_ptr<PixelBuffer> pixels;  // writable until handed on
     _XImage* image;                       // for XShmGetImage; valid while the pool lives
+    // The number of the frame whose pixels the buffer still holds (0: none); the capturer
+    // sets it, and brings only what changed since up to date.
+    uint64_t* holdsFrame;
   };
 
   // Null when the server cannot share memory with us or its pixels are not 32-bit BGRX.
@@ -30,6 +33,9 @@ class ShmFramePool {
 
   // Empty when every buffer is still held downstream (or a new segment cannot be made).
   std::optional<Lease> acquire();
+  // Grabs rows [firstRow, firstRow + rows) of the area at `origin` on `drawable` straight into
+  // the same rows of the buffer: what a grab costs the server follows the rows asked for.
+  bool grabRows(const Lease& lease, unsigned long drawable, int originX, int originY, int firstRow, int rows);
 
  private:
   struct Slot;

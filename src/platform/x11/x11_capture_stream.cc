@@ -6,9 +6,11 @@
 #include <X11/extensions/XShm.h>
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "core/l10n.h"
+#include "platform/x11/grab_bands.h"
 #include "platform/x11/session_scale.h"
 #include "platform/x11/x11_monitors.h"
 
@@ -16,6 +18,9 @@ namespace vistaro::x11 {
 namespace {
 
 constexpr int bufferDepth = 5;
+constexpr size_t kFramesRemembered = 2 * bufferDepth;
+// Past this share of the monitor's rows, one grab of everything costs the server no more.
+constexpr double kWholeGrabAbove = 0.6;
 
 CaptureError reconfigured() { return CaptureError::platform(localized("ディスプレイの構成が変わりました")); }
 CaptureError grabFailed() { return CaptureError::platform(localized("画面を取り込めませんでした")); }
@@ -150,16 +155,53 @@ std::optional<CaptureError> CaptureStream::tick() {
 
   auto lease = pool_->acquire();
   if (!lease) return std::nullopt;  // everything still held downstream: try again next tick
-  bool grabbed = XShmGetImage(display, root, lease->image, int(monitor_.x), int(monitor_.y), AllPlanes);
+  bool grabbed = grabInto(*lease, pointerArea);
   if (connection_->broken()) return CaptureError::displayLost();
   if (!grabbed || connection_->takeError() != 0) return grabFailed();
   if (onScreen) drawCursor(*lease->pixels, cursor_, cursorX, cursorY);
   cursorArea_ = pointerArea;
 
+  *lease->holdsFrame = ++framesDelivered_;
+  delivered_.push_back({framesDelivered_, dirty_, pointerArea});
+  if (delivered_.size() > kFramesRemembered) delivered_.pop_front();
+  newest_ = lease->pixels;
   CapturedFrame frame{std::move(lease->pixels), id_, pointScale_, std::exchange(dirty_, DirtyRegion::none())};
-  ++framesDelivered_;
   if (frames_) frames_(std::move(frame));
   return std::nullopt;
+}
+
+bool CaptureStream::grabWhole(const ShmFramePool::Lease& lease) {
+  return XShmGetImage(connection_->get(), DefaultRootWindow(connection_->get()), lease.image, int(monitor_.x),
+                      int(monitor_.y), AllPlanes);
+}
+
+bool CaptureStream::grabInto(const ShmFramePool::Lease& lease, const Rect& pointerArea) {
+  const uint64_t holds = *lease.holdsFrame;
+  auto past = std::find_if(delivered_.begin(), delivered_.end(), [&](const Delivered& d) { return d.number == holds; });
+  if (holds == 0 || past == delivered_.end() || !newest_ || !dirty_.known()) return grabWhole(lease);
+  // The buffer's own pointer, the newest frame's and this one's are drawn-in pixels, not the screen's.
+  std::vector<Rect> fresh = dirty_.rects();
+  for (const Rect& cursor : {past->cursor, delivered_.back().cursor, pointerArea}) fresh.push_back(cursor);
+  std::vector<Rect> copied;
+  for (auto later = std::next(past); later != delivered_.end(); ++later) {
+    if (!later->changes.known()) return grabWhole(lease);
+    copied.insert(copied.end(), later->changes.rects().begin(), later->changes.rects().end());
+  }
+  const auto bands = rowBandsCovering(fresh, height_);
+  int rows = 0;
+  for (const RowBand& band : bands) rows += band.rows;
+  if (rows > kWholeGrabAbove * height_) return grabWhole(lease);
+
+  PixelBuffer& target = *lease.pixels;
+  for (const RowBand& band : rowBandsCovering(copied, height_, 0)) {
+    for (int y = band.first; y < band.first + band.rows; ++y)
+      std::memcpy(target.mutableRow(y), newest_->row(y), size_t(width_) * 4);
+  }
+  Window root = DefaultRootWindow(connection_->get());
+  for (const RowBand& band : bands) {
+    if (!pool_->grabRows(lease, root, int(monitor_.x), int(monitor_.y), band.first, band.rows)) return false;
+  }
+  return true;
 }
 
 }  // namespace vistaro::x11

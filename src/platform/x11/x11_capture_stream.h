@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -49,6 +50,11 @@ class CaptureStream {
   bool fetchCursor();
   void addDirty(const Rect& rect);
   bool monitorUnchanged();
+  // Brings the leased buffer up to date: what changed since the frame it holds is copied from
+  // the newest frame and what changed since that one is grabbed, row bands only; the whole
+  // monitor when that is about as cheap or the buffer's past is not known. False on failure.
+  bool grabInto(const ShmFramePool::Lease& lease, const Rect& pointerArea);
+  bool grabWhole(const ShmFramePool::Lease& lease);
 
   std::unique_ptr<Connection> connection_;
   DisplayID id_;
@@ -59,6 +65,15 @@ class CaptureStream {
   int height_;
   CaptureSource::FrameSink frames_;
   uint64_t framesDelivered_ = 0;
+  // The frames delivered lately: what changed in each (unknown: everything) and where its
+  // pointer was drawn; and the newest one's pixels, which never change again.
+  struct Delivered {
+    uint64_t number;
+    DirtyRegion changes;
+    Rect cursor;
+  };
+  std::deque<Delivered> delivered_;
+  SharedPixels newest_;
   std::unique_ptr<ShmFramePool> pool_;
   unsigned long damage_ = 0;
   int damageEventBase_ = 0;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 
 #include "capture/screen_capturer.h"
 #include "core/asio_executor.h"
@@ -16,6 +17,7 @@
 
 // Last: Xlib defines None, Bool and True as macros.
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 namespace vistaro::x11 {
 namespace {
@@ -134,6 +136,41 @@ TEST_F(X11CaptureTest, AConsumerHoldingEveryBufferPausesFramesWithoutLosingChang
   ASSERT_TRUE(resumed);
   for (int i = 0; i < 150; ++i) EXPECT_TRUE(covers(resumed->changes, {i * 12.0, 200 + i * 5.0, 4, 4})) << "lost " << i;
   EXPECT_EQ(pixelAt(*resumed, 12 * 149 + 1, 200 + 5 * 149 + 1), red);
+}
+
+// Frames are pieced together from what changed and the frames before, in whichever buffer comes
+// free: each must still equal the screen, row for row, away from the pointer drawn into it.
+TEST_F(X11CaptureTest, EveryFrameShowsTheWholeScreenHoweverLittleWasGrabbedForIt) {
+  fill({0, 0, 1920, 1080}, gray);
+  startAndSettle();
+  std::deque<CapturedFrame> kept;  // a consumer a few frames behind rotates the buffers out of order
+  for (int step = 0; step < 24; ++step) {
+    const Rect area{double(97 * step % 1800), double(53 * step % 1000), 3.0 + step % 40, 5.0 + step % 7};
+    if (step % 3 == 0) movePointer(200 + 61 * step % 1500, 100 + 37 * step % 900);  // seen with the fill
+    fill(area, 0x10203 * (step + 1) & 0xffffff);
+    auto frame = frames.takeUntil([&](const CapturedFrame& f) { return covers(f.changes, area); });
+    ASSERT_TRUE(frame) << step;
+    XImage* screen = XGetImage(display, DefaultRootWindow(display), 0, 0, 1920, 1080, AllPlanes, ZPixmap);
+    ASSERT_TRUE(screen);
+    Window root, child;
+    int rootX = 0, rootY = 0, winX, winY;
+    unsigned mask;
+    XQueryPointer(display, DefaultRootWindow(display), &root, &child, &rootX, &rootY, &winX, &winY, &mask);
+    for (int y = 0; y < 1080; ++y) {
+      const uint8_t* got = frame->pixels->row(y);
+      const uint8_t* want = reinterpret_cast<uint8_t*>(screen->data) + size_t(y) * screen->bytes_per_line;
+      for (int x = 0; x < 1920; ++x) {
+        if (std::abs(x - rootX) < 24 && std::abs(y - rootY) < 24) continue;
+        if (std::memcmp(got + x * 4, want + x * 4, 3) != 0) {
+          XDestroyImage(screen);
+          FAIL() << "step " << step << ": pixel " << x << "," << y << " is not the screen's";
+        }
+      }
+    }
+    XDestroyImage(screen);
+    kept.push_back(std::move(*frame));
+    if (kept.size() > 1 + step % 3) kept.pop_front();
+  }
 }
 
 }  // namespace
