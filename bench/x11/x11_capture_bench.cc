@@ -67,15 +67,15 @@ void shmGrab(benchmark::State& state) {
 }
 BENCHMARK(shmGrab)->Args({1920, 1080})->Args({2880, 1800})->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Repaints the whole root in a new colour every few milliseconds until stopped.
-void paintContinuously(const std::string& name, std::atomic<bool>& stop) {
+// Repaints an area of the root in a new colour every few milliseconds until stopped.
+void paintContinuously(const std::string& name, std::atomic<bool>& stop, Rect area) {
   auto connection = Connection::open(name);
   ::Display* display = connection->get();
   Window root = DefaultRootWindow(display);
   GC gc = XCreateGC(display, root, 0, nullptr);
   for (unsigned long color = 0; !stop; color += 0x030507) {
     XSetForeground(display, gc, color & 0xffffff);
-    XFillRectangle(display, root, gc, 0, 0, 2880, 1800);
+    XFillRectangle(display, root, gc, int(area.x), int(area.y), unsigned(area.width), unsigned(area.height));
     XSync(display, False);
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
@@ -161,13 +161,26 @@ void captureThreadCpuAtFullRate(benchmark::State& state) {
   RunningCapture capture;
   if (capture.startFailed()) return state.SkipWithError("capture did not start");
   std::atomic<bool> stop{false};
-  std::thread painter(paintContinuously, server().name(), std::ref(stop));
+  std::thread painter(paintContinuously, server().name(), std::ref(stop), Rect{0, 0, 2880, 1800});
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   for (auto _ : state) capture.measure(state, std::chrono::seconds(3));
   stop = true;
   painter.join();
 }
 BENCHMARK(captureThreadCpuAtFullRate)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A line of text being typed: what a frame costs the X server when little changed.
+void captureThreadCpuForSmallChanges(benchmark::State& state) {
+  RunningCapture capture;
+  if (capture.startFailed()) return state.SkipWithError("capture did not start");
+  std::atomic<bool> stop{false};
+  std::thread painter(paintContinuously, server().name(), std::ref(stop), Rect{600, 700, 420, 36});
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  for (auto _ : state) capture.measure(state, std::chrono::seconds(3));
+  stop = true;
+  painter.join();
+}
+BENCHMARK(captureThreadCpuForSmallChanges)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Nothing changes: the frame clock still samples the pointer and the damage queue.
 void captureThreadCpuIdle(benchmark::State& state) {
