@@ -16,7 +16,7 @@ void ClientConnection::start() {
   uint16_t port = options_.port;
   if (options_.quic) {
     std::error_code error;
-    tunnel_ = QuicTunnel::open(executor_, *options_.quic, error);
+    tunnel_ = QuicTunnel::open(executor_, *options_.quic, error, options_.quicLocalPort);
     if (!tunnel_) {
       executor_.post([weak = weak_from_this(), error] {
         if (auto self = weak.lock(); self && self->onClose) self->onClose(error);

@@ -7,6 +7,7 @@
 #include <system_error>
 #include <vector>
 
+#include "client/direct_dial.h"
 #include "client/quic_tunnel.h"
 #include "core/asio_executor.h"
 #include "wire/framed_connection.h"
@@ -19,6 +20,9 @@ struct ClientOptions {
   uint16_t port = 52525;
   // HOST:PORT of the host's direct path: the same session, over QUIC, instead of host and port.
   std::optional<std::string> quic;
+  uint16_t quicLocalPort = 0;  // 0: any
+  // From outside the host's network: a rendezvous that finds `quic` and `quicLocalPort` first.
+  std::optional<DirectOptions> direct;
   std::string pin;
   std::string name = "vistaro-client";
   int64_t version = 1;

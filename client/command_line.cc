@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "reach/random_hex_id.h"
+
 namespace vistaro::client {
 
 namespace {
@@ -50,6 +52,18 @@ std::optional<ClientOptions> parseCommandLine(const std::vector<std::string>& ar
         return std::nullopt;
       }
       options.quic = value;
+    } else if (flag == "--direct") {
+      if (!isHexID(value)) {
+        error = "bad --direct ID (32 lowercase hexadecimal digits, the welcome's directID): " + value;
+        return std::nullopt;
+      }
+      if (!options.direct) options.direct.emplace();
+      options.direct->directID = value;
+    } else if (flag == "--store" || flag == "--store-credentials" || flag == "--stun") {
+      if (!options.direct) options.direct.emplace();
+      if (flag == "--store") options.direct->store = recordStoreAt(value, options.direct->store.credentialsFile);
+      if (flag == "--store-credentials") options.direct->store.credentialsFile = value;
+      if (flag == "--stun") options.direct->stunServers = splitCommas(value);
     } else if (flag == "--pin") {
       options.pin = value;
       havePin = true;
@@ -61,6 +75,10 @@ std::optional<ClientOptions> parseCommandLine(const std::vector<std::string>& ar
       error = "unknown flag: " + flag;
       return std::nullopt;
     }
+  }
+  if (options.direct && (options.direct->directID.empty() || options.direct->store.location.empty())) {
+    error = "--direct ID and --store FOLDER|URL go together";
+    return std::nullopt;
   }
   if (!havePin) {
     error = "--pin is required";

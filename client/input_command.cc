@@ -40,7 +40,8 @@ class Words {
 };
 
 bool isCommandWord(const std::string& word) {
-  return word == "click" || word == "scroll" || word == "type" || word == "key" || word == "watch";
+  return word == "click" || word == "scroll" || word == "type" || word == "key" || word == "headless" ||
+         word == "watch";
 }
 
 }  // namespace
@@ -62,6 +63,15 @@ std::optional<InputCommand> parseInputCommand(const std::vector<std::string>& ar
   const std::string& command = arguments[0];
   Words words(arguments, error);
   InputCommand result;
+  if (command == "headless") {
+    const bool valid = arguments.size() == 2 && (arguments[1] == "on" || arguments[1] == "off");
+    if (!valid) {
+      words.fail("headless takes on or off");
+      return std::nullopt;
+    }
+    result.headless = arguments[1] == "on";
+    return result;
+  }
   if (command == "type" || command == "key") {
     KeyMessage key;
     if (words.done()) {

@@ -13,9 +13,11 @@ namespace vistaro::client {
 //   scroll DY [--dx DX] [--at X Y] [--display ID]      pixels, positive = towards the top
 //   type TEXT [--backspaces N]
 //   key NAME [--mod cmd|opt|ctrl|shift]...             NAME: return, left, ... or one character
+//   headless on|off                                    the host's power saving (its own screens dark)
 struct InputCommand {
   std::optional<InputMessage> pointer;
   std::optional<KeyMessage> key;
+  std::optional<bool> headless;
   // Without --display, pointer input goes to the display the host streams.
   bool displayGiven = false;
 };
@@ -27,6 +29,6 @@ std::optional<InputCommand> parseInputCommand(const std::vector<std::string>& ar
 
 inline constexpr char kInputUsage[] =
     "       ... click X Y [--right] [--count N] [--display ID] | scroll DY [--dx DX] [--at X Y] [--display ID]\n"
-    "       ... type TEXT [--backspaces N] | key NAME [--mod cmd|opt|ctrl|shift]...\n";
+    "       ... type TEXT [--backspaces N] | key NAME [--mod cmd|opt|ctrl|shift]... | headless on|off\n";
 
 }  // namespace vistaro::client

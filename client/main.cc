@@ -14,7 +14,7 @@
 
 namespace {
 
-enum ExitCode { kClosed = 0, kBadUsage = 64, kConnectionFailed = 1, kRefused = 2 };
+enum ExitCode { kClosed = 0, kBadUsage = 64, kConnectionFailed = 1, kRefused = 2, kUnreachable = 3 };
 
 // --help anywhere: the usage of the command it follows (all of it when none), on stdout, and status 0.
 bool printedHelp(const std::vector<std::string>& arguments, size_t commandAt) {
@@ -60,13 +60,34 @@ int main(int argc, char** argv) {
     options->features.push_back("patch");
   }
 
+  if (options->direct) {
+    // The rendezvous first: it finds the host's endpoint and the local port that leads there.
+    AsioExecutor dialing("vistaro-dial", AsioExecutor::Thread::caller);
+    std::string problem;
+    auto dial = DirectDial::start(dialing, *options->direct, [&](std::optional<DirectDial::Reached> reached, std::string why) {
+      if (reached) {
+        options->quic = reached->hostEndpoint;
+        options->quicLocalPort = reached->localPort;
+      }
+      problem = std::move(why);
+      dialing.stop();
+    });
+    dialing.run();
+    if (!options->quic) {
+      std::cerr << "vistaro-client: " << problem << "\n";
+      return kUnreachable;
+    }
+  }
+
   AsioExecutor executor("vistaro-client", AsioExecutor::Thread::caller);
   auto connection = ClientConnection::create(executor, *options);
+  bool helloSent = false;
   int exitCode = kClosed;
   auto print = [](const std::string& line) {
     std::cout << line << std::endl;  // flushed per line: scripts read it as it comes
   };
   connection->onHelloSent = [&] {
+    helloSent = true;
     std::cerr << "connected to " << options->quic.value_or(options->host + ":" + std::to_string(options->port))
               << (options->quic ? " over QUIC" : "") << "\n";
   };
@@ -85,6 +106,7 @@ int main(int argc, char** argv) {
       connection->input(*command->pointer);
     }
     if (command->key) connection->key(*command->key);
+    if (command->headless) connection->setHeadless(*command->headless);
     // A left click is answered with where the keyboard focus went, up to about a second later.
     awaitingFocus = command->pointer && command->pointer->kind == InputMessage::Kind::click;
     command.reset();
@@ -106,7 +128,12 @@ int main(int argc, char** argv) {
     if (message.code == "auth") exitCode = kRefused;
   };
   connection->onClose = [&](std::optional<std::error_code> closeError) {
-    if (closeError) {
+    if (closeError && options->direct && !helloSent) {
+      std::cerr << "the host answered, but no QUIC connection got through to " << *options->quic
+                << ": a router that changes ports per destination (symmetric NAT) defeats hole punching ("
+                << closeError->message() << ")\n";
+      exitCode = kUnreachable;
+    } else if (closeError) {
       std::cerr << "connection failed: " << closeError->message() << "\n";
       if (exitCode == kClosed) exitCode = kConnectionFailed;
     } else {

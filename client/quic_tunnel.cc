@@ -21,7 +21,7 @@ std::optional<std::pair<std::string, uint16_t>> splitHostPort(const std::string&
 }
 
 std::shared_ptr<QuicTunnel> QuicTunnel::open(AsioExecutor& executor, const std::string& hostPort,
-                                             std::error_code& error) {
+                                             std::error_code& error, uint16_t localPort) {
   const auto target = splitHostPort(hostPort);
   if (!target) {
     error = std::make_error_code(std::errc::invalid_argument);
@@ -37,7 +37,7 @@ std::shared_ptr<QuicTunnel> QuicTunnel::open(AsioExecutor& executor, const std::
   if (!error) tunnel->acceptor_.bind(loopback, error);
   if (!error) tunnel->acceptor_.listen(1, error);
   if (!error) tunnel->port_ = tunnel->acceptor_.local_endpoint(error).port();
-  if (!error) tunnel->quic_ = quic::QuicClient::create(executor, endpoints.begin()->endpoint(), quic::kAlpn, error);
+  if (!error) tunnel->quic_ = quic::QuicClient::create(executor, endpoints.begin()->endpoint(), quic::kAlpn, error, localPort);
   if (error) return nullptr;
 
   std::weak_ptr<QuicTunnel> weak = tunnel;

@@ -19,8 +19,10 @@ namespace vistaro::client {
 // process, accepted once and piped to the stream, so every command works the same either way.
 class QuicTunnel : public std::enable_shared_from_this<QuicTunnel> {
  public:
-  // To HOST:PORT (an IPv6 address in brackets). Absent, with the error, when it cannot be opened.
-  static std::shared_ptr<QuicTunnel> open(AsioExecutor& executor, const std::string& hostPort, std::error_code& error);
+  // To HOST:PORT (an IPv6 address in brackets), from UDP `localPort` (0: any). Absent, with the
+  // error, when it cannot be opened.
+  static std::shared_ptr<QuicTunnel> open(AsioExecutor& executor, const std::string& hostPort, std::error_code& error,
+                                          uint16_t localPort = 0);
   ~QuicTunnel();
 
   uint16_t port() const { return port_; }

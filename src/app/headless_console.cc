@@ -33,10 +33,12 @@ std::string statusLine(const ControllerState& state) {
   line += fmt::format(" | PIN {}", state.pin);
   line += " | clients: " + clientList(state.clientNames);
   line += state.capturing ? " | capturing" : " | idle";
+  if (state.powerSaving) line += " | power saving: screens dark";
   if (state.failedPinAttempts > 0) {
     line += fmt::format(" | {} failed PIN attempts, the latest from {}", state.failedPinAttempts,
                         state.failedPinAddress);
   }
+  if (!state.directStatus.empty()) line += " | " + state.directStatus;
   if (!state.hasInputPermission) line += " | input cannot be injected";
   if (state.lastError) line += " | last error: " + *state.lastError;
   return line;

@@ -4,6 +4,7 @@
 #include "input/key_modifiers.h"
 #include "platform/make_platform.h"
 #include "reach/random_hex_id.h"
+#include "reach/record_store_factory.h"
 
 namespace vistaro {
 namespace {
@@ -20,12 +21,27 @@ std::string reachID(const std::optional<std::string>& stored, Store store) {
   return id;
 }
 
+std::shared_ptr<RecordStore> recordStoreFrom(const SettingsStore& settings) {
+  RecordStoreSettings store;
+  store.kind = settings.recordStore().value_or(store.kind);
+  store.location = settings.recordLocation().value_or("");
+  if (auto file = settings.recordCredentialsFile()) store.credentialsFile = *file;
+  std::string problem;
+  auto made = makeRecordStore(store, problem);
+  if (!made) logWarning("direct", "no rendezvous: {}", problem);
+  return made;
+}
+
 std::shared_ptr<DirectAgent> makeDirectAgent(SettingsStore& settings, const HostOptions& options, AsioExecutor& queue,
-                                             Executor& main, RelayedPeers& relayedPeers) {
+                                             Executor& main, Executor& records, RelayedPeers& relayedPeers) {
   std::string id = reachID(settings.directID(), [&](const std::string& value) { settings.setDirectID(value); });
   std::optional<std::filesystem::path> identityFile;
   if (auto file = settings.directIdentityFile()) identityFile = *file;
-  return DirectAgent::create(std::move(id), {queue, main, options.settingsFile.parent_path(), identityFile, &relayedPeers});
+  DirectAgent::Dependencies dependencies{queue, main, options.settingsFile.parent_path(), identityFile, &relayedPeers};
+  dependencies.records = &records;
+  dependencies.store = recordStoreFrom(settings);
+  if (auto servers = settings.stunServers()) dependencies.stunServers = *servers;
+  return DirectAgent::create(std::move(id), std::move(dependencies));
 }
 
 }  // namespace
@@ -41,14 +57,16 @@ Host::Host(AsioExecutor& main, HostOptions options)
       input_(main, *platform_.pointer, keys_, &focus_),
       hub_(StreamHub::create({hubQueue_, encodeQueue_, encoder_, listeners_, *platform_.advertiser, input_})),
       relay_(relayQueue_, reachID(settings_.relayRoom(), [this](const std::string& room) { settings_.setRelayRoom(room); })),
-      direct_(makeDirectAgent(settings_, options, directQueue_, main, relayedPeers_)),
+      direct_(makeDirectAgent(settings_, options, directQueue_, main, recordsQueue_, relayedPeers_)),
       hubPort_(hub_, [this](uint16_t port) {
         relay_.setLocalPort(port);
         direct_->setLocalPort(port);
       }) {
-  controller_ = ServerController::create({main, settings_, hubPort_, capturer_, *platform_.session});
-  // The panel's line for the direct path comes with the controller's reachability wiring.
-  direct_->onStatus = [](const std::string& text) { logInfo("direct", "{}", text); };
+  controller_ = ServerController::create({main, settings_, hubPort_, capturer_, *platform_.session, &platform_.power,
+                                          [this] { return keys_.injectedShortcutGraceUntil(); }, direct_->id()});
+  direct_->onStatus = [weak = std::weak_ptr<ServerController>(controller_)](const std::string& text) {
+    if (auto controller = weak.lock()) controller->setDirectStatus(text);
+  };
   direct_->start();
 }
 
@@ -59,6 +77,7 @@ Host::~Host() {
   captureQueue_.shutdown();
   directQueue_.shutdown();
   relayQueue_.shutdown();
+  recordsQueue_.shutdown();
   focusQueue_.shutdown();
 }
 

@@ -47,6 +47,7 @@ class Host {
   AsioExecutor captureQueue_{"velmora.capture"};
   AsioExecutor directQueue_{"velmora.direct"};
   AsioExecutor relayQueue_{"velmora.relay"};
+  AsioExecutor recordsQueue_{"velmora.records"};  // the rendezvous store's calls, which block
   AsioExecutor focusQueue_{"velmora.focus"};  // the accessibility calls, which block
 
   SettingsStore settings_;

@@ -16,9 +16,10 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: vistaro-host [--headless] [--display NAME]\n"
+    "usage: vistaro-host [--headless] [--display NAME] [--restore-displays]\n"
     "  --headless      run with a console status view (no tray)\n"
-    "  --display NAME  the X display to share (default: $DISPLAY)\n";
+    "  --display NAME  the X display to share (default: $DISPLAY)\n"
+    "  --restore-displays  started again by the watchdog of a host that died while saving power\n";
 
 std::string localeDirectory() {
   if (const char* dir = std::getenv("VISTARO_LOCALE_DIR"); dir && *dir) return dir;
@@ -34,6 +35,8 @@ int main(int argc, char** argv) {
     const std::string argument = argv[i];
     if (argument == "--headless") {
       headless = true;
+    } else if (argument == "--restore-displays") {
+      // Every start restores what a dead host left dark; the flag only says who started this one.
     } else if (argument == "--display" && i + 1 < argc) {
       options.displayName = argv[++i];
     } else {

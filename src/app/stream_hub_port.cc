@@ -7,6 +7,7 @@ void StreamHubPort::setCallbacks(Callbacks callbacks) {
   events.clientsChanged = std::move(callbacks.clientsChanged);
   events.selectDisplay = std::move(callbacks.selectDisplay);
   events.inputPermissionMissing = std::move(callbacks.inputPermissionMissing);
+  events.setHeadless = std::move(callbacks.setHeadless);
   events.listenerState = [onListening = onListening_, listenerState = std::move(callbacks.listenerState)](
                              std::string status, std::optional<uint16_t> port) {
     if (port && onListening) onListening(*port);

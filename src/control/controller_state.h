@@ -18,6 +18,7 @@ struct ControllerState {
   bool hasPermission = false;
   bool hasInputPermission = false;
   std::string listenerStatus;
+  std::string directStatus;  // the path from outside the LAN
   std::optional<uint16_t> port;
   bool capturing = false;
   std::optional<std::string> lastError;

@@ -22,6 +22,7 @@ class HubPort {
     std::function<void()> inputPermissionMissing;
     std::function<void(std::string status, std::optional<uint16_t> port)> listenerState;
     std::function<void(uint64_t count, std::string lastAddress)> authFailures;
+    std::function<void(bool on)> setHeadless;
   };
 
   virtual ~HubPort() = default;

@@ -26,11 +26,18 @@ std::shared_ptr<ServerController> ServerController::create(Dependencies dependen
 
 ServerController::ServerController(Dependencies d)
     : main_(d.main), settings_(d.settings), hub_(d.hub), capturer_(d.capturer), platform_(d.platform),
+      directID_(d.directID),
+      savedBrightness_(d.settings),
+      headless_(d.power ? std::make_unique<HeadlessDisplay>(HeadlessDisplay::Dependencies{
+                              d.main, *d.power, savedBrightness_, std::move(d.injectedShortcutGraceUntil)})
+                        : nullptr),
+      sleepPrevention_(d.power ? std::make_unique<SleepPrevention>(d.main, *d.power->sleep) : nullptr),
       state_([&] {
         ControllerState initial;
         initial.hasPermission = d.platform.hasScreenCapturePermission();
         initial.hasInputPermission = d.platform.isInputTrusted();
         initial.listenerStatus = localized("起動中…");
+        initial.directStatus = localized("モバイル回線：準備中…");
         return initial;
       }()) {
   hostName_ = platform_.hostName();
@@ -43,6 +50,7 @@ ServerController::~ServerController() {
 }
 
 void ServerController::start() {
+  if (headless_) headless_->restoreSavedBrightness();
   report(settings_.loadProblem());
   std::optional<std::string> stored = settings_.pin();
   if (stored && !isEnterablePin(*stored)) {
@@ -85,7 +93,15 @@ void ServerController::start() {
       self.authFailures(count, std::move(lastAddress));
     });
   };
+  callbacks.setHeadless = [hop](bool on) { hop([on](ServerController& self) { self.setPowerSaving(on); }); };
   hub_.setCallbacks(std::move(callbacks));
+  if (headless_) {
+    headless_->onPhysicalInput = [weak] {
+      if (auto self = weak.lock()) self->physicalInput();
+    };
+    // Curtains the capture could see are kept out of it; the capturer's answer changes nothing here.
+    headless_->onCurtainsChanged = [&capturer = capturer_] { capturer.enqueue(capturer.updateFilter()); };
+  }
 
   // The frame path holds the hub, never the controller.
   capturer_.onFrame = [&hub = hub_](CapturedFrame frame) { hub.submit(std::move(frame)); };
@@ -131,6 +147,7 @@ void ServerController::clientsChanged(std::vector<std::string> names) {
   // Names are the clients' own words: never shown as they came.
   for (std::string& name : names) name = displayableText(name);
   state_.update([&](ControllerState& s) { s.clientNames = std::move(names); });
+  if (sleepPrevention_) sleepPrevention_->set(want);
   if (want == wantCapture_) return;
   wantCapture_ = want;
   if (want) {
@@ -249,7 +266,12 @@ void ServerController::updateWelcome() {
   welcome.current = s.selectedDisplayID;
   welcome.headless = s.powerSaving;
   welcome.fit = s.fitting;
+  if (!directID_.empty()) welcome.directID = directID_;
   hub_.setWelcome(std::move(welcome));
+}
+
+void ServerController::setDirectStatus(const std::string& text) {
+  state_.update([&](ControllerState& s) { s.directStatus = text; });
 }
 
 void ServerController::selectDisplay(DisplayID display) {
@@ -291,6 +313,30 @@ void ServerController::inputPermissionMissing() {
   if (didPromptInput_) return;
   didPromptInput_ = true;
   platform_.promptForInputPermission();
+}
+
+void ServerController::setPowerSaving(bool on) {
+  if (!headless_ || on == state_.current().powerSaving) return;
+  if (on) {
+    if (const std::optional<HeadlessError> error = headless_->enablePowerSaving()) {
+      const std::string text = describe(*error);
+      state_.update([&](ControllerState& s) { s.lastError = text; });
+      hub_.broadcastError("notice", text);
+      return updateWelcome();
+    }
+  } else {
+    headless_->disablePowerSaving();
+  }
+  state_.update([&](ControllerState& s) { s.powerSaving = on; });
+  updateWelcome();
+}
+
+// Someone at the computer wants its screens back.
+void ServerController::physicalInput() {
+  if (!state_.current().powerSaving) return;
+  headless_->disablePowerSaving();
+  state_.update([](ControllerState& s) { s.powerSaving = false; });
+  updateWelcome();
 }
 
 void ServerController::report(const std::optional<std::string>& problem) {

@@ -9,8 +9,11 @@
 #include "control/controller_platform.h"
 #include "control/hub_port.h"
 #include "control/settings_store.h"
+#include "control/stored_brightness.h"
 #include "control/state_publisher.h"
 #include "core/executor.h"
+#include "display/headless_display.h"
+#include "display/sleep_prevention.h"
 
 namespace vistaro {
 
@@ -31,6 +34,11 @@ class ServerController : public std::enable_shared_from_this<ServerController> {
     HubPort& hub;
     ScreenCapturer& capturer;
     ControllerPlatform& platform;
+    // Absent: this desktop cannot save power, and the phone's switch changes nothing.
+    PowerServices* power = nullptr;
+    std::function<TimePoint()> injectedShortcutGraceUntil;
+    // The direct path's ID, told to every client in the welcome; empty: none.
+    std::string directID;
   };
 
   // Builds, wires and starts everything; call on the main executor.
@@ -45,6 +53,9 @@ class ServerController : public std::enable_shared_from_this<ServerController> {
   // Panel and console actions, on the main executor.
   void regeneratePin();
   void selectDisplay(DisplayID display);
+  // The direct agent's latest status text.
+  void setDirectStatus(const std::string& text);
+  void setPowerSaving(bool on);
 
  private:
   explicit ServerController(Dependencies dependencies);
@@ -65,12 +76,17 @@ class ServerController : public std::enable_shared_from_this<ServerController> {
   void refreshDisplays();
   void updateWelcome();
   void report(const std::optional<std::string>& problem);
+  void physicalInput();
 
   Executor& main_;
   SettingsStore& settings_;
   HubPort& hub_;
   ScreenCapturer& capturer_;
   ControllerPlatform& platform_;
+  const std::string directID_;
+  StoredBrightness savedBrightness_;
+  std::unique_ptr<HeadlessDisplay> headless_;
+  std::unique_ptr<SleepPrevention> sleepPrevention_;
 
   StatePublisher state_;
   std::string hostName_;

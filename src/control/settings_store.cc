@@ -1,5 +1,6 @@
 #include "control/settings_store.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -65,6 +66,10 @@ std::optional<json> parseSettings(const std::string& text) {
 // The host's own keys and the JSON type each must have; anything else is kept as it is.
 bool hasExpectedType(const std::string& key, const json& value) {
   if (key == "pin" || key == "relayRoom" || key == "directID" || key == "cmdModifier") return value.is_string();
+  if (key == "recordStore" || key == "recordLocation" || key == "recordCredentialsFile") return value.is_string();
+  if (key == "stunServers") {
+    return value.is_array() && std::all_of(value.begin(), value.end(), [](const json& v) { return v.is_string(); });
+  }
   if (key == "displayID") return value.is_number_integer();
   if (key == "headlessSavedBrightness") return value.is_object();
   if (key == "windowFramesBeforeFit") return !value.is_null();
@@ -121,6 +126,12 @@ void SettingsStore::setAside() {
                        : "settings file " + file_.string() + " was unreadable; kept as " + aside.string() +
                              ", starting with defaults";
   if (error) file_.clear();  // never write over a file we could not read
+}
+
+std::optional<std::vector<std::string>> SettingsStore::stunServers() const {
+  const auto found = values_.find("stunServers");
+  if (found == values_.end() || !hasExpectedType("stunServers", *found)) return std::nullopt;
+  return found->get<std::vector<std::string>>();
 }
 
 std::optional<std::string> SettingsStore::stringValue(const char* key) const {

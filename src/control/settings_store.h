@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -34,6 +35,12 @@ class SettingsStore {
   std::optional<std::string> cmdModifier() const { return stringValue("cmdModifier"); }
   // A PKCS #12 file the direct path's QUIC listener shows instead of its own key. Set by hand.
   std::optional<std::string> directIdentityFile() const { return stringValue("directIdentityFile"); }
+  // Where the rendezvous records live, set by hand: "directory" (default) or "webdav", the folder
+  // or URL, the file holding the WebDAV account; and the STUN servers ("host:port") to ask.
+  std::optional<std::string> recordStore() const { return stringValue("recordStore"); }
+  std::optional<std::string> recordLocation() const { return stringValue("recordLocation"); }
+  std::optional<std::string> recordCredentialsFile() const { return stringValue("recordCredentialsFile"); }
+  std::optional<std::vector<std::string>> stunServers() const;
 
   // Each returns the write error's text, absent on success. The value is kept
   // in memory either way, so the running host behaves as the user asked.

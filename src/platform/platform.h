@@ -6,6 +6,7 @@
 #include "capture/capture_source.h"
 #include "control/controller_platform.h"
 #include "core/executor.h"
+#include "display/power_services.h"
 #include "input/accessibility.h"
 #include "input/clipboard.h"
 #include "input/focused_window.h"
@@ -30,6 +31,7 @@ struct Platform {
   std::unique_ptr<ControllerPlatform> session;
   std::unique_ptr<ServiceAdvertiser> advertiser;  // DNS-SD, whatever draws the screen
   std::unique_ptr<Accessibility> accessibility;   // used on the focus queue
+  PowerServices power;                            // main executor
 };
 
 struct PlatformOptions {

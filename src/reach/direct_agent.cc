@@ -2,8 +2,11 @@
 
 #include <asio/ip/address_v4.hpp>
 
+#include <fmt/ranges.h>
+
 #include "core/l10n.h"
 #include "core/log.h"
+#include "reach/hole_punch.h"
 #include "reach/plain_tcp_stream.h"
 
 namespace vistaro {
@@ -26,6 +29,9 @@ DirectAgent::DirectAgent(std::string id, Dependencies dependencies)
       relayedPeers_(dependencies.relayedPeers),
       preferredPort_(dependencies.preferredPort),
       quicOptions_{.idleTimeout = dependencies.idleTimeout, .keepAlive = kKeepAlive},
+      store_(std::move(dependencies.store)),
+      stunServers_(std::move(dependencies.stunServers)),
+      records_(dependencies.records),
       port_(dependencies.preferredPort) {}
 
 template <typename Work>
@@ -36,9 +42,29 @@ void DirectAgent::onQueue(Work work) {
 }
 
 void DirectAgent::start() {
-  onQueue([](DirectAgent& agent) {
+  std::weak_ptr<DirectAgent> weak = weak_from_this();
+  onQueue([weak](DirectAgent& agent) {
+    if (!agent.stun_) {
+      agent.stun_ = StunClient::create(agent.queue_, [weak](const quic::Endpoint& to, const uint8_t* data, size_t size) {
+        if (auto self = weak.lock(); self && self->listener_) self->listener_->sendDatagram(to, data, size);
+      });
+    }
     if (!agent.listener_) agent.startListener(true);
   });
+  if (!store_ || !records_ || poller_) return;
+  KnockPoller::Events events;
+  events.account = [weak](bool available, const std::string& problem) {
+    if (auto agent = weak.lock()) {
+      agent->onQueue([available, problem](DirectAgent& self) { self.accountChecked(available, problem); });
+    }
+  };
+  events.knock = [weak](const std::string& nonce, const std::string& client, KnockPoller::Answer answer) {
+    auto agent = weak.lock();
+    if (!agent) return answer(std::nullopt);
+    agent->onQueue([nonce, client, answer](DirectAgent& self) { self.handleKnock(nonce, client, answer); });
+  };
+  poller_ = KnockPoller::create({.executor = *records_, .store = store_, .id = id_}, std::move(events));
+  poller_->start();
 }
 
 void DirectAgent::setLocalPort(uint16_t port) {
@@ -90,8 +116,65 @@ void DirectAgent::startListener(bool preferFixedPort) {
 void DirectAgent::listenerReady() {
   port_ = listener_->port();
   listenerRetryDelay_ = kFirstRetryDelay;
-  listenerDown_ = false;
   logInfo(kCategory, "QUIC listener on UDP port {}", port_);
+  listener_->onStunDatagram = [weak = weak_from_this()](const quic::Endpoint&, const uint8_t* data, size_t size) {
+    if (auto agent = weak.lock(); agent && agent->stun_) agent->stun_->received(data, size);
+  };
+  if (std::exchange(listenerDown_, false) && accountAvailable_.value_or(false)) {
+    postStatus("モバイル回線：接続できます");
+  }
+}
+
+void DirectAgent::accountChecked(bool available, const std::string& problem) {
+  if (!available && accountAvailable_ != false) logWarning(kCategory, "record store not available: {}", problem);
+  accountAvailable_ = available;
+  if (!available) return postStatus("モバイル回線：iCloudにサインインすると使えます");
+  if (!listenerDown_ && listener_) postStatus("モバイル回線：接続できます");
+}
+
+void DirectAgent::handleKnock(const std::string& nonce, const std::string& client, KnockPoller::Answer answer) {
+  // An answer names the listener's port: while none is up it would send the client nowhere.
+  if (!listener_) {
+    logWarning(kCategory, "knock {} from {} left unanswered: no QUIC listener is up", nonce, client);
+    return answer(std::nullopt);
+  }
+  logInfo(kCategory, "knock {} from {}, listener port {}", nonce, client, port_);
+  struct Lookups {
+    std::optional<std::string> v6, v4;
+    int pending = 2;
+  };
+  auto lookups = std::make_shared<Lookups>();
+  std::weak_ptr<DirectAgent> weak = weak_from_this();
+  auto learned = [weak, lookups, client, answer](bool v6, std::optional<std::string> endpoint) {
+    (v6 ? lookups->v6 : lookups->v4) = std::move(endpoint);
+    if (--lookups->pending > 0) return;
+    auto agent = weak.lock();
+    if (!agent) return answer(std::nullopt);
+    agent->addressesLearned(client, lookups->v6, lookups->v4, answer);
+  };
+  stun_->publicAddress(stunServers_, true, [learned](std::optional<std::string> found) { learned(true, std::move(found)); });
+  stun_->publicAddress(stunServers_, false, [learned](std::optional<std::string> found) { learned(false, std::move(found)); });
+}
+
+void DirectAgent::addressesLearned(const std::string& client, std::optional<std::string> v6,
+                                   std::optional<std::string> v4, KnockPoller::Answer answer) {
+  std::vector<std::string> endpoints;
+  for (auto* found : {&v6, &v4}) {
+    if (*found) endpoints.push_back(**found);
+  }
+  if (endpoints.empty()) {
+    logWarning(kCategory, "could not learn our public address");
+    postStatus("モバイル回線：アドレスを取得できません");
+    return answer(std::nullopt);
+  }
+  const std::string mac = fmt::format("{}", fmt::join(endpoints, ","));
+  const uint64_t generation = listenerGeneration_;
+  punchHoles(queue_, listener_, parseCandidates(client), [weak = weak_from_this(), mac, generation, answer] {
+    auto agent = weak.lock();
+    // The listener the holes lead to went down meanwhile: its port is no longer ours to offer.
+    if (!agent || !agent->listener_ || agent->listenerGeneration_ != generation) return answer(std::nullopt);
+    answer(mac);
+  });
 }
 
 void DirectAgent::listenerFailed() {

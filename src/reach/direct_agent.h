@@ -11,6 +11,9 @@
 
 #include "core/asio_executor.h"
 #include "reach/connection_pipe.h"
+#include "reach/knock_poller.h"
+#include "reach/record_store.h"
+#include "reach/stun_client.h"
 #include "reach/quic/quic_listener.h"
 #include "server/relayed_peers.h"
 
@@ -19,7 +22,9 @@ namespace vistaro {
 // Makes the host reachable from elsewhere: a QUIC listener on UDP 52526 (any port when that is
 // taken) whose every client stream is piped to the local listener on 127.0.0.1, where the
 // ordinary client protocol, its TLS included, runs end to end. A listener that fails is
-// started again after 2 s, doubling to 60 s. State lives on `queue`.
+// started again after 2 s, doubling to 60 s. With a record store it also answers a client's knock:
+// it learns its public endpoints by STUN from the listener's socket, punches towards the client's
+// endpoints from there, and writes them into the answer. State lives on `queue`.
 class DirectAgent : public std::enable_shared_from_this<DirectAgent> {
  public:
   static constexpr uint16_t kPreferredPort = 52526;
@@ -39,6 +44,10 @@ class DirectAgent : public std::enable_shared_from_this<DirectAgent> {
     RelayedPeers* relayedPeers = nullptr;
     uint16_t preferredPort = kPreferredPort;
     std::chrono::milliseconds idleTimeout = kIdleTimeout;
+    // The rendezvous, when there is a store: its calls run on `records`.
+    Executor* records = nullptr;
+    std::shared_ptr<RecordStore> store;
+    std::vector<std::string> stunServers = defaultStunServers();
   };
 
   static std::shared_ptr<DirectAgent> create(std::string id, Dependencies dependencies);
@@ -65,6 +74,10 @@ class DirectAgent : public std::enable_shared_from_this<DirectAgent> {
   void listenerFailed();
   void acceptConnection(std::shared_ptr<ByteStream> incoming);
   void postStatus(const char* text);
+  void accountChecked(bool available, const std::string& problem);
+  void handleKnock(const std::string& nonce, const std::string& client, KnockPoller::Answer answer);
+  void addressesLearned(const std::string& client, std::optional<std::string> v6, std::optional<std::string> v4,
+                        KnockPoller::Answer answer);
 
   const std::string id_;
   AsioExecutor& queue_;
@@ -74,6 +87,11 @@ class DirectAgent : public std::enable_shared_from_this<DirectAgent> {
   RelayedPeers* const relayedPeers_;
   const uint16_t preferredPort_;
   const quic::ConnectionOptions quicOptions_;
+  const std::shared_ptr<RecordStore> store_;
+  const std::vector<std::string> stunServers_;
+  std::shared_ptr<KnockPoller> poller_;
+  std::shared_ptr<StunClient> stun_;
+  Executor* const records_;
 
   std::shared_ptr<quic::QuicListener> listener_;
   // Handlers of an earlier listener that fire late are recognised and dropped.
@@ -84,6 +102,7 @@ class DirectAgent : public std::enable_shared_from_this<DirectAgent> {
   Duration listenerRetryDelay_ = kFirstRetryDelay;
   DelayedWork listenerRetry_;
   bool listenerDown_ = false;
+  std::optional<bool> accountAvailable_;
 };
 
 }  // namespace vistaro

@@ -7,7 +7,8 @@
 
 namespace vistaro::testing {
 
-HostProcess::HostProcess(const std::string& display, const std::string& pin) : display_(display) {
+HostProcess::HostProcess(const std::string& display, const std::string& pin, std::filesystem::path executable)
+    : display_(display), executable_(std::move(executable)) {
   std::filesystem::create_directories(settingsFile().parent_path());
   std::ofstream(settingsFile()) << R"({"pin":")" << pin << R"("})";
   start();
@@ -16,7 +17,7 @@ HostProcess::HostProcess(const std::string& display, const std::string& pin) : d
 void HostProcess::start() {
   // No system bus: the host must not advertise itself through the machine's own DNS-SD daemon.
   process_ = std::make_unique<ChildProcess>(
-      std::vector<std::string>{VISTARO_BINARY_DIR "/src/app/vistaro-host", "--headless", "--display", display_},
+      std::vector<std::string>{executable_.string(), "--headless", "--display", display_},
       ChildProcess::Options{.environment = {"XDG_CONFIG_HOME=" + config_.path().string(),
                                             "DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent"}});
 }

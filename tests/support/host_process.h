@@ -15,7 +15,8 @@ namespace vistaro::testing {
 // its own that holds a known PIN. Killed when dropped.
 class HostProcess {
  public:
-  HostProcess(const std::string& display, const std::string& pin);
+  HostProcess(const std::string& display, const std::string& pin,
+              std::filesystem::path executable = VISTARO_BINARY_DIR "/src/app/vistaro-host");
 
   // Starts the host again on the same settings after terminate().
   void start();
@@ -33,6 +34,7 @@ class HostProcess {
 
  private:
   std::string display_;
+  std::filesystem::path executable_;
   TempDir config_;
   std::unique_ptr<ChildProcess> process_;
 };

@@ -9,6 +9,7 @@
 #include "platform/x11/x11_input_sources.h"
 #include "platform/x11/x11_keyboard.h"
 #include "platform/x11/x11_pointer.h"
+#include "platform/x11/x11_power_services.h"
 
 namespace vistaro::x11 {
 
@@ -25,6 +26,7 @@ Platform makeX11Platform(const PlatformOptions& options) {
   platform.primarySelection = std::make_unique<ReconnectingClipboard>(options.displayName, "PRIMARY");
   platform.focusedWindow = std::make_unique<X11FocusedWindow>(options.displayName);
   platform.session = std::make_unique<X11ControllerPlatform>(options.main, options.displayName);
+  platform.power = makeX11PowerServices(options.main, options.displayName);
   return platform;
 }
 

@@ -5,11 +5,11 @@
 namespace vistaro::quic {
 
 std::shared_ptr<QuicClient> QuicClient::create(AsioExecutor& executor, const Endpoint& server, const std::string& alpn,
-                                               std::error_code& error) {
+                                               std::error_code& error, uint16_t localPort) {
   std::shared_ptr<QuicClient> client(new QuicClient(executor));
   client->socket_.open(server.protocol(), error);
   if (!error) client->socket_.non_blocking(true, error);
-  if (!error) client->socket_.bind(Endpoint(server.protocol(), 0), error);
+  if (!error) client->socket_.bind(Endpoint(server.protocol(), localPort), error);
   if (error) return nullptr;
   const int result = gnutls_certificate_allocate_credentials(&client->credentials_);
   if (result != GNUTLS_E_SUCCESS) {

@@ -16,9 +16,10 @@ namespace vistaro::quic {
 // The client side of one QUIC connection, on a UDP socket of its own.
 class QuicClient final : public std::enable_shared_from_this<QuicClient>, public DatagramSender {
  public:
-  // Offers `alpn` (none when empty). Absent, with the error, when no socket can be had.
+  // Offers `alpn` (none when empty), from `localPort` (0: any; the port whose way through the
+  // routers was opened for it). Absent, with the error, when no socket can be had.
   static std::shared_ptr<QuicClient> create(AsioExecutor& executor, const Endpoint& server, const std::string& alpn,
-                                            std::error_code& error);
+                                            std::error_code& error, uint16_t localPort = 0);
   ~QuicClient() override;
 
   // Set before start(); each runs on the executor.

@@ -86,6 +86,9 @@ std::shared_ptr<QuicConnection> QuicConnection::accept(Executor& executor, Datag
   params.initial_max_streams_bidi = options.peerStreams;
   params.initial_max_streams_uni = 0;
   params.max_idle_timeout = nanos(options.idleTimeout);
+  // A greased fixed bit would let a peer's short packet start with 00 and be taken for STUN on
+  // the listener's shared port.
+  params.grease_quic_bit = 0;
   params.original_dcid = header.dcid;
   const ngtcp2_cid scid = randomCid();
   const ngtcp2_callbacks callbacks = QuicConnection::callbacks(true);

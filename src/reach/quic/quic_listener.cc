@@ -2,6 +2,8 @@
 
 #include <asio/ip/v6_only.hpp>
 
+#include "reach/stun_message.h"
+
 namespace vistaro::quic {
 
 std::shared_ptr<QuicListener> QuicListener::create(AsioExecutor& executor, uint16_t port,
@@ -61,7 +63,7 @@ void QuicListener::receiveNext() {
 
 void QuicListener::received(size_t size) {
   if (size == 0) return;
-  if ((datagram_[0] & 0xc0) == 0) {
+  if (looksLikeStun(datagram_.data(), size)) {
     if (onStunDatagram) onStunDatagram(from_, datagram_.data(), size);
     return;
   }

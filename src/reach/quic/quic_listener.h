@@ -16,7 +16,7 @@ namespace vistaro::quic {
 
 // A QUIC server on a UDP socket of its own, on every address (dual-stack "::"). The socket
 // also carries the direct path's other datagrams, so that their replies come back to the port
-// the listener is known by: those that cannot be QUIC (STUN's first bits are 00) go to
+// the listener is known by: STUN messages (first bits 00 and the magic cookie) go to
 // onStunDatagram instead.
 class QuicListener final : public std::enable_shared_from_this<QuicListener>, public DatagramSender {
  public:

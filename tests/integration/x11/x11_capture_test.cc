@@ -169,7 +169,7 @@ TEST_F(X11CaptureTest, EveryFrameShowsTheWholeScreenHoweverLittleWasGrabbedForIt
     }
     XDestroyImage(screen);
     kept.push_back(std::move(*frame));
-    if (kept.size() > 1 + step % 3) kept.pop_front();
+    if (kept.size() > size_t(1 + step % 3)) kept.pop_front();
   }
 }
 

@@ -33,9 +33,9 @@ TEST_F(HeadlessConsoleTest, PrintsTheConnectCommandOnceAPortIsKnownAndOnlyChange
   EXPECT_NE(console.render(state).find("--port 52525 --pin 012345 watch\n待受中 :52525 | PIN 012345"), std::string::npos);
   const ControllerState busy{.pin = "012345", .clientNames = std::vector<std::string>(200, "n"), .hasInputPermission = true,
                              .listenerStatus = "待受中", .port = 52525, .capturing = true, .lastError = "gone",
-                             .failedPinAttempts = 7, .failedPinAddress = "192.0.2.9"};
+                             .failedPinAttempts = 7, .failedPinAddress = "192.0.2.9", .powerSaving = true};
   EXPECT_EQ(console.render(busy), R"(待受中 :52525 | PIN 012345 | clients: "n", "n", "n", "n", "n" and 195 more | )"
-                                   "capturing | 7 failed PIN attempts, the latest from 192.0.2.9 | last error: gone\n");
+                                   "capturing | power saving: screens dark | 7 failed PIN attempts, the latest from 192.0.2.9 | last error: gone\n");
 }
 
 TEST_F(HeadlessConsoleTest, ABurstOfChangesPrintsAFewTimesASecondAndEndsOnTheLatest) {

@@ -45,7 +45,7 @@ TEST(CommandLine, RefusesWhatItCannotUseAndSaysWhy) {
   refused(parseCommandLine,
           {{"--pin", "1", "--port", "65536"}, {"--pin", "1", "--port", "80x"}, {"--pin", "1", "--verbose"}, {"--pin"}});
   refused(parseInputCommand, {{"click", "nan", "0"}, {"click", "0.5"}, {"scroll", "1.5"}, {"scroll", "10", "--right"},
-                              {"key", "a", "--mod"}, {"type", "a", "--backspaces", "-"}, {"drag"}});
+                              {"key", "a", "--mod"}, {"type", "a", "--backspaces", "-"}, {"drag"}, {"headless", "maybe"}});
   refused(parseWatchCommand, {{"watch", "--viewport", "0.1,0.2,0.3"}, {"watch", "--viewport", "0,0,1,1,"},
                               {"watch", "--frames", "0"}, {"watch", "--color", "red"}});
   parseCommandLine({"--host", "h"}, error);

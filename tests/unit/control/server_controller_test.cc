@@ -23,7 +23,7 @@ class ServerControllerTest : public ::testing::Test {
   ServerControllerTest() { source.displays = {{1, "Left", 1920, 1080, true, 1.0}, {2, "Right", 1280, 1024, false, 1.0}}; }
   void build() {
     settings = std::make_unique<SettingsStore>(file);
-    controller = ServerController::create({main, *settings, hub, capturer, platform});
+    controller = ServerController::create({main, *settings, hub, capturer, platform, nullptr, {}, "0123456789abcdef0123456789abcdef"});
     main.runUntilIdle();
   }
   // A report of the hub (as it arrives on the hub's queue) or of the platform, and what it sets off.
@@ -54,6 +54,9 @@ class ServerControllerTest : public ::testing::Test {
 TEST_F(ServerControllerTest, ReportsOfTheHubAndThePlatformReachThePanelAndTheWelcome) {
   build();
   EXPECT_EQ(std::tuple(state().pin, hub.serviceName, hub.welcomes.at(0).hostName), std::tuple("004242", "desk", "desk"));
+  EXPECT_EQ(hub.welcomes.at(0).directID, "0123456789abcdef0123456789abcdef");
+  controller->setDirectStatus("ready");
+  EXPECT_EQ(state().directStatus, "ready");
   report(hub.callbacks.authFailures, 12, "198.51.100.7");
   EXPECT_EQ(std::tuple(state().failedPinAttempts, state().failedPinAddress), std::tuple(12u, "198.51.100.7"));
   controller->regeneratePin();
