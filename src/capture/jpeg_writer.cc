@@ -74,6 +74,9 @@ void configure(Codec& codec, int width, int height, J_COLOR_SPACE space, int com
   compressor.in_color_space = space;
   compressor.input_components = components;
   jpeg_set_defaults(&compressor);  // YCbCr, 4:2:0, baseline Huffman tables
+  // The ICC profile says what the pixels mean; JFIF's 18 bytes would only add a pixel density,
+  // and on a keystroke's patch every byte counts.
+  compressor.write_JFIF_header = FALSE;
   for (int i = 0; i < 2; ++i) {
     *compressor.dc_huff_tbl_ptrs[i] = codec.standardDc[i];
     *compressor.ac_huff_tbl_ptrs[i] = codec.standardAc[i];

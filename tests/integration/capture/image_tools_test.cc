@@ -43,7 +43,7 @@ TEST(ImageTools, JpegsDecodeToTheirExactSizeWithTheCompactSrgbProfile) {
       {"33 17", encoder.encodePatch(*retina, {0, 0, 2880, 1800}, 2880, 1800, Rect{2870, 1790, 33, 17}, 0.8)},
   };
   const std::string profile(srgbProfile().begin(), srgbProfile().end());
-  EXPECT_LT(profile.size(), 1024u);
+  EXPECT_LE(profile.size(), 480u);  // on every patch: a keystroke costs little more
   testing::TempDir dir;
   for (const auto& [size, jpeg] : images) {
     ASSERT_TRUE(jpeg) << size;
