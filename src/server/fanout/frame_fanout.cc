@@ -21,22 +21,35 @@ std::shared_ptr<FrameFanout> FrameFanout::create(Executor& queue, Executor& enco
 }
 
 void FrameFanout::trySend(const std::shared_ptr<Client>& client) {
+  if (auto job = jobFor(client)) encode({std::move(*job)});
+}
+
+std::optional<FrameFanout::Job> FrameFanout::jobFor(const std::shared_ptr<Client>& client) {
   FanoutRecord& record = client->fanout();
   if (!client->authenticated() || client->gone() || record.busy || record.credits < 1 || !record.pending ||
       !latest_) {
-    return;
+    return std::nullopt;
   }
   auto plan = planFrame(*latest_, *record.pending, record.patches, record.base, record.detail);
-  if (!plan) return;
+  if (!plan) return std::nullopt;
   record.credits -= 1;
   record.busy = true;
-  // The job holds the client, not the fan-out: a hub that is gone encodes nothing.
-  encodeQueue_.post([weak = weak_from_this(), client, plan = std::move(*plan)] {
+  return Job{client, std::move(*plan)};
+}
+
+void FrameFanout::encode(std::vector<Job> jobs) {
+  if (jobs.empty()) return;
+  // The jobs hold their clients, not the fan-out: a hub that is gone encodes nothing.
+  encodeQueue_.post([weak = weak_from_this(), jobs = std::move(jobs)] {
     auto self = weak.lock();
     if (!self) return;
-    EncodedFrame frame = encodeFrame(self->encodes_.forFrame(plan.frame.seq), plan);
-    self->queue_.post([weak, client, frame = std::move(frame)]() mutable {
-      if (auto self = weak.lock()) self->encoded(client, std::move(frame));
+    std::vector<std::pair<std::shared_ptr<Client>, EncodedFrame>> done;
+    for (const Job& job : jobs)
+      done.emplace_back(job.client, encodeFrame(self->encodes_.forFrame(job.plan.frame.seq), job.plan));
+    self->queue_.post([weak, done = std::move(done)]() mutable {
+      auto self = weak.lock();
+      if (!self) return;
+      for (auto& [client, frame] : done) self->encoded(client, std::move(frame));
     });
   });
 }

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "capture/captured_frame.h"
 #include "capture/layer_encoder.h"
@@ -51,7 +52,11 @@ class FrameFanout : public std::enable_shared_from_this<FrameFanout> {
       client->fanout().detail.dirty.add(frame.changes);
     }
     latest_ = LatestFrame{++seq_, std::move(frame.pixels), frame.display, frame.pointScale};
-    for (const auto& client : clients) trySend(client);
+    std::vector<Job> jobs;
+    for (const auto& client : clients) {
+      if (auto job = jobFor(client)) jobs.push_back(std::move(*job));
+    }
+    encode(std::move(jobs));
   }
   // Requests wait for the next frame.
   void clearLatest() { latest_.reset(); }
@@ -61,6 +66,15 @@ class FrameFanout : public std::enable_shared_from_this<FrameFanout> {
  private:
   FrameFanout(Executor& queue, Executor& encodeQueue, LayerEncoder& encoder)
       : queue_(queue), encodeQueue_(encodeQueue), encodes_(encoder) {}
+  struct Job {
+    std::shared_ptr<Client> client;
+    FramePlan plan;
+  };
+  // Plans the client's next message and spends its credit; absent when it gets none now.
+  std::optional<Job> jobFor(const std::shared_ptr<Client>& client);
+  // One hop to the encode queue and one back for all the jobs: a frame that many clients
+  // watch costs two thread hand-overs, not two per client.
+  void encode(std::vector<Job> jobs);
   void encoded(const std::shared_ptr<Client>& client, EncodedFrame frame);
 
   Executor& queue_;
