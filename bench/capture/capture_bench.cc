@@ -121,7 +121,8 @@ void libjpegAlone(benchmark::State& state) {
     const SharedPixels& frame = pool.frame(i++);
     bytes =
         writer
-            .writeBgra(frame->data(), frame->bytesPerRow(), frame->width(), frame->height(), int(state.range(2)))
+            .writeBgra(frame->data(), frame->bytesPerRow(), frame->width(), frame->height(), int(state.range(2)),
+                       SrgbTag::iccProfile)
             ->size();
   }
   state.counters["bytes"] = double(bytes);

@@ -58,11 +58,11 @@ std::optional<LayerEncoder::Layer> FrameEncoder::encode(const PixelBuffer& frame
     const double height = std::max(std::floor(scale * pixels.height), 1.0);
     if (!encodableSize(width, height)) return std::nullopt;
     jpeg = resample(frame, pixels.x, pixels.y, scale, scale, static_cast<int>(width), static_cast<int>(height),
-                    *jpegQualityValue);
+                    *jpegQualityValue, SrgbTag::iccProfile);
   } else {
     if (!encodableSize(pixels.width, pixels.height)) return std::nullopt;
     jpeg = crop(frame, pixels.x, pixels.y, static_cast<int>(pixels.width), static_cast<int>(pixels.height),
-                *jpegQualityValue);
+                *jpegQualityValue, SrgbTag::iccProfile);
   }
   if (!jpeg) return std::nullopt;
   return Layer{std::move(*jpeg), Rect{pixels.x / frameWidth, pixels.y / frameHeight, pixels.width / frameWidth,
@@ -87,30 +87,32 @@ std::optional<Bytes> FrameEncoder::encodePatch(const PixelBuffer& frame, const R
   if (!encodableSize(width, height)) return std::nullopt;
   const double fx = width / source.width;
   const double fy = height / source.height;
+  // Patches are pieces of a layer that carries the full profile: the short tag says the same.
   if (fx < kNoResampleAbove || fy < kNoResampleAbove) {
     return resample(frame, source.x, source.y, fx, fy, static_cast<int>(width), static_cast<int>(height),
-                    *jpegQualityValue);
+                    *jpegQualityValue, SrgbTag::exifColorSpace);
   }
-  return crop(frame, source.x, source.y, static_cast<int>(width), static_cast<int>(height), *jpegQualityValue);
+  return crop(frame, source.x, source.y, static_cast<int>(width), static_cast<int>(height), *jpegQualityValue,
+              SrgbTag::exifColorSpace);
 }
 
 std::optional<std::vector<uint8_t>> FrameEncoder::crop(const PixelBuffer& frame, double x, double y, int width,
-                                                       int height, int quality) {
+                                                       int height, int quality, SrgbTag tag) {
   const double left = std::round(x);
   const double top = std::round(y);
   if (left >= 0 && top >= 0 && left + width <= frame.width() && top + height <= frame.height()) {
     const uint8_t* topLeft = frame.row(static_cast<int>(top)) + static_cast<size_t>(left) * 4;
-    return writer_.writeBgra(topLeft, frame.bytesPerRow(), width, height, quality);
+    return writer_.writeBgra(topLeft, frame.bytesPerRow(), width, height, quality, tag);
   }
   // Partly outside the frame: the identity filter repeats the edge pixels there.
-  return resample(frame, left, top, 1, 1, width, height, quality);
+  return resample(frame, left, top, 1, 1, width, height, quality, tag);
 }
 
 std::optional<std::vector<uint8_t>> FrameEncoder::resample(const PixelBuffer& frame, double x, double y,
                                                            double scaleX, double scaleY, int width, int height,
-                                                           int quality) {
+                                                           int quality, SrgbTag tag) {
   resampler_.configure(frame, x, y, scaleX, scaleY, width, height);
-  return writer_.writeYcc420(width, height, quality, strips_);
+  return writer_.writeYcc420(width, height, quality, tag, strips_);
 }
 
 }  // namespace vistaro

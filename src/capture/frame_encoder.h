@@ -32,9 +32,9 @@ class FrameEncoder final : public LayerEncoder {
 
  private:
   std::optional<std::vector<uint8_t>> crop(const PixelBuffer& frame, double x, double y, int width, int height,
-                                           int quality);
+                                           int quality, SrgbTag tag);
   std::optional<std::vector<uint8_t>> resample(const PixelBuffer& frame, double x, double y, double scaleX,
-                                               double scaleY, int width, int height, int quality);
+                                               double scaleY, int width, int height, int quality, SrgbTag tag);
 
   JpegWriter writer_;
   LanczosResampler resampler_;

@@ -89,8 +89,15 @@ void configure(Codec& codec, int width, int height, J_COLOR_SPACE space, int com
   compressor.optimize_coding = width * height <= optimizeTablesUpToPixels ? TRUE : FALSE;
 }
 
-void start(jpeg_compress_struct& compressor) {
+// APP1 "Exif": a little-endian TIFF whose first directory points to an Exif directory holding
+// one entry, ColorSpace (0xA001) = 1, sRGB.
+constexpr uint8_t kExifSrgb[] = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 0x2a, 0, 8, 0, 0, 0,  //
+                                 1, 0, 0x69, 0x87, 4, 0, 1, 0, 0, 0, 26, 0, 0, 0, 0, 0, 0, 0,  //
+                                 1, 0, 0x01, 0xa0, 3, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0};
+
+void start(jpeg_compress_struct& compressor, SrgbTag tag) {
   jpeg_start_compress(&compressor, TRUE);
+  if (tag == SrgbTag::exifColorSpace) return jpeg_write_marker(&compressor, JPEG_APP0 + 1, kExifSrgb, sizeof kExifSrgb);
   const auto profile = srgbProfile();
   jpeg_write_icc_profile(&compressor, profile.data(), static_cast<unsigned>(profile.size()));
 }
@@ -123,13 +130,13 @@ JpegWriter::JpegWriter() : codec_(std::make_unique<Codec>()) {
 JpegWriter::~JpegWriter() { jpeg_destroy_compress(&codec_->compressor); }
 
 std::optional<std::vector<uint8_t>> JpegWriter::writeBgra(const uint8_t* topLeft, size_t bytesPerRow, int width,
-                                                          int height, int quality) {
+                                                          int height, int quality, SrgbTag tag) {
   if (!usableSize(width, height)) return std::nullopt;
   Codec& codec = *codec_;
   jpeg_compress_struct& compressor = codec.compressor;
   const bool written = compressGuarded(codec, [&] {
     configure(codec, width, height, JCS_EXT_BGRA, 4, quality);
-    start(compressor);
+    start(compressor, tag);
     JSAMPROW rows[16];
     while (compressor.next_scanline < compressor.image_height) {
       const JDIMENSION first = compressor.next_scanline;
@@ -146,7 +153,7 @@ std::optional<std::vector<uint8_t>> JpegWriter::writeBgra(const uint8_t* topLeft
   return std::vector<uint8_t>(codec.output.begin(), codec.output.begin() + static_cast<ptrdiff_t>(codec.written));
 }
 
-std::optional<std::vector<uint8_t>> JpegWriter::writeYcc420(int width, int height, int quality,
+std::optional<std::vector<uint8_t>> JpegWriter::writeYcc420(int width, int height, int quality, SrgbTag tag,
                                                             YccStripSource& source) {
   if (!usableSize(width, height)) return std::nullopt;
   Codec& codec = *codec_;
@@ -166,7 +173,7 @@ std::optional<std::vector<uint8_t>> JpegWriter::writeYcc420(int width, int heigh
   const bool written = compressGuarded(codec, [&] {
     configure(codec, width, height, JCS_YCbCr, 3, quality);
     compressor.raw_data_in = TRUE;
-    start(compressor);
+    start(compressor, tag);
     JSAMPARRAY planes[3] = {strip.luma, strip.cb, strip.cr};
     for (int row = 0; row < height; row += YccStrip::lumaRows) {
       source.fillStrip(row, strip);

@@ -26,9 +26,13 @@ class YccStripSource {
   virtual void fillStrip(int firstRow, const YccStrip& strip) = 0;
 };
 
+// How a JPEG says its pixels are sRGB: the compact ICC profile (480 bytes), or Exif's
+// ColorSpace = sRGB (50 bytes), which is what a patch of a few glyphs can afford.
+enum class SrgbTag { iccProfile, exifColorSpace };
+
 // libjpeg-turbo behind one reused compressor and destination buffer: baseline,
-// 4:2:0, the compact sRGB profile embedded. Failures (a size beyond JPEG's
-// limits) give no image. Not thread-safe.
+// 4:2:0, tagged as sRGB. Failures (a size beyond JPEG's limits) give no image.
+// Not thread-safe.
 class JpegWriter {
  public:
   // JPEG cannot describe larger images.
@@ -41,9 +45,10 @@ class JpegWriter {
 
   // BGRA rows read where they are.
   std::optional<std::vector<uint8_t>> writeBgra(const uint8_t* topLeft, size_t bytesPerRow, int width,
-                                                int height, int quality);
+                                                int height, int quality, SrgbTag tag);
   // Planes made strip by strip, so colour conversion happens once, where they are made.
-  std::optional<std::vector<uint8_t>> writeYcc420(int width, int height, int quality, YccStripSource& source);
+  std::optional<std::vector<uint8_t>> writeYcc420(int width, int height, int quality, SrgbTag tag,
+                                                  YccStripSource& source);
 
   struct Codec;  // libjpeg's state; opaque outside jpeg_writer.cc
 

@@ -49,7 +49,10 @@ TEST(ImageTools, JpegsDecodeToTheirExactSizeWithTheCompactSrgbProfile) {
     ASSERT_TRUE(jpeg) << size;
     const std::string path = written(dir / "image.jpg", jpeg->data(), jpeg->size());
     EXPECT_TRUE(outputOf({"djpeg", "-pnm", path}).starts_with("P6\n" + size + "\n255\n")) << size;
-    EXPECT_EQ(outputOf({"convert", path, "icc:-"}), profile) << size;
+    // Patches say sRGB in Exif's 50 bytes; layers carry the profile.
+    const bool patch = &jpeg == &images[6].second || &jpeg == &images[7].second;
+    if (!patch) EXPECT_EQ(outputOf({"convert", path, "icc:-"}), profile) << size;
+    if (patch) EXPECT_EQ(outputOf({"identify", "-format", "%[EXIF:ColorSpace]", path}), "1") << size;
   }
 }
 

@@ -161,12 +161,16 @@ TEST(FrameEncoder, LayersCoverTheirRegionInWholePixelsAtTheQualityAskedFor) {
     const auto layer = encoder.encode(*frame, region, 6000, 6000, 0.8);
     EXPECT_EQ(layer ? std::optional(rounded(layer->normalizedRect)) : std::nullopt, encoded);
   }
-  // At scale one a patch is a crop of the frame.
-  EXPECT_EQ(*encoder.encodePatch(*frame, {186, 93, 400, 300}, 400, 300, {64, 32, 125, 125}, 0.8),
-            encoder.encode(*frame, Rect{0.125, 0.125, 0.0625, 0.125}, 6000, 6000, 0.8)->jpeg);
+  // At scale one a patch is a crop of the frame (tagged more briefly).
+  const auto patch =
+      client::decodeJpeg(*encoder.encodePatch(*frame, {186, 93, 400, 300}, 400, 300, {64, 32, 125, 125}, 0.8));
+  const auto crop =
+      client::decodeJpeg(encoder.encode(*frame, Rect{0.125, 0.125, 0.0625, 0.125}, 6000, 6000, 0.8)->jpeg);
+  ASSERT_TRUE(patch && crop);
+  EXPECT_EQ(patch->rgb, crop->rgb);
   for (const int quality : {72, 80}) {
     EXPECT_EQ(encoder.encode(*frame, std::nullopt, 2000, unlimited, quality / 100.0)->jpeg,
-              JpegWriter().writeBgra(frame->data(), frame->bytesPerRow(), 2000, 1000, quality));
+              JpegWriter().writeBgra(frame->data(), frame->bytesPerRow(), 2000, 1000, quality, SrgbTag::iccProfile));
   }
 }
 

@@ -63,7 +63,8 @@ Bytes frameBody(const FrameHeader& header, const std::string& images = "") {
 // One colour all over, as BGRA in memory order.
 Bytes flatJpeg(int width, int height, uint32_t bgra) {
   const std::vector<uint32_t> pixels(size_t(width) * height, bgra);
-  return *JpegWriter().writeBgra(reinterpret_cast<const uint8_t*>(pixels.data()), size_t(width) * 4, width, height, 95);
+  return *JpegWriter().writeBgra(reinterpret_cast<const uint8_t*>(pixels.data()), size_t(width) * 4, width, height, 95,
+                                 SrgbTag::iccProfile);
 }
 
 // Lengths that point outside the body are the fuzz target's.
