@@ -7,6 +7,7 @@
 #include <sys/shm.h>
 
 #include <atomic>
+#include <cstring>
 
 namespace vistaro::x11 {
 
@@ -55,17 +56,20 @@ ShmFramePool::ShmFramePool(Connection& connection, int width, int height, int de
 ShmFramePool::~ShmFramePool() {
   if (connection_.broken()) return;
   for (auto& slot : slots_) XShmDetach(connection_.get(), &slot->segment);
+  if (scratch_) XShmDetach(connection_.get(), &scratch_->segment);
   XSync(connection_.get(), False);
 }
 
-std::shared_ptr<ShmFramePool::Slot> ShmFramePool::makeSlot() {
+std::shared_ptr<ShmFramePool::Slot> ShmFramePool::makeSlot() { return makeSlot(width_, height_); }
+
+std::shared_ptr<ShmFramePool::Slot> ShmFramePool::makeSlot(int width, int height) {
   ::Display* display = connection_.get();
   int screen = DefaultScreen(display);
   auto slot = std::make_shared<Slot>();
   slot->image = XShmCreateImage(display, DefaultVisual(display, screen), DefaultDepth(display, screen), ZPixmap,
-                                nullptr, &slot->segment, width_, height_);
+                                nullptr, &slot->segment, width, height);
   if (!slot->image || slot->image->bits_per_pixel != 32 || slot->image->byte_order != LSBFirst) return nullptr;
-  size_t bytes = size_t(slot->image->bytes_per_line) * size_t(height_);
+  size_t bytes = size_t(slot->image->bytes_per_line) * size_t(height);
   slot->segment.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
   if (slot->segment.shmid < 0) return nullptr;
   slot->segment.shmaddr = static_cast<char*>(shmat(slot->segment.shmid, nullptr, 0));
@@ -122,6 +126,31 @@ bool ShmFramePool::grabRows(const Lease& lease, unsigned long drawable, int orig
   band->data = nullptr;
   band->obdata = nullptr;
   XDestroyImage(band);
+  return grabbed;
+}
+
+bool ShmFramePool::grabRect(const Lease& lease, unsigned long drawable, int originX, int originY, int x, int y,
+                            int width, int height) {
+  if (width < 1 || height < 1 || width * height > kLargestRectPixels) return false;
+  if (!scratch_) scratch_ = makeSlot(kLargestRectPixels, 1);
+  if (!scratch_) return false;
+  ::Display* display = connection_.get();
+  int screen = DefaultScreen(display);
+  // Rows of the rectangle's own width, packed at the start of the scratch segment.
+  XImage* area = XShmCreateImage(display, DefaultVisual(display, screen), DefaultDepth(display, screen), ZPixmap,
+                                 nullptr, &scratch_->segment, width, height);
+  if (!area) return false;
+  area->data = scratch_->segment.shmaddr;
+  const bool fits = size_t(area->bytes_per_line) * size_t(height) <= size_t(kLargestRectPixels) * 4;
+  const bool grabbed = fits && XShmGetImage(display, drawable, area, originX + x, originY + y, AllPlanes);
+  if (grabbed) {
+    for (int row = 0; row < height; ++row)
+      std::memcpy(lease.pixels->mutableRow(y + row) + size_t(x) * 4,
+                  area->data + size_t(row) * size_t(area->bytes_per_line), size_t(width) * 4);
+  }
+  area->data = nullptr;
+  area->obdata = nullptr;
+  XDestroyImage(area);
   return grabbed;
 }
 

@@ -36,17 +36,24 @@ class ShmFramePool {
   // Grabs rows [firstRow, firstRow + rows) of the area at `origin` on `drawable` straight into
   // the same rows of the buffer: what a grab costs the server follows the rows asked for.
   bool grabRows(const Lease& lease, unsigned long drawable, int originX, int originY, int firstRow, int rows);
+  // A small area (at most kLargestRectPixels) through a scratch segment, copied into place:
+  // a glyph costs the server its own pixels, not whole rows.
+  static constexpr int kLargestRectPixels = 128 * 128;
+  bool grabRect(const Lease& lease, unsigned long drawable, int originX, int originY, int x, int y, int width,
+                int height);
 
  private:
   struct Slot;
   ShmFramePool(Connection& connection, int width, int height, int depth);
   std::shared_ptr<Slot> makeSlot();
+  std::shared_ptr<Slot> makeSlot(int width, int height);
 
   Connection& connection_;
   int width_;
   int height_;
   int depth_;
   std::vector<std::shared_ptr<Slot>> slots_;
+  std::shared_ptr<Slot> scratch_;  // made at the first small grab
 };
 
 }  // namespace vistaro::x11

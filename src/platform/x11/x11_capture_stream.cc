@@ -6,6 +6,7 @@
 #include <X11/extensions/XShm.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <utility>
 
@@ -175,6 +176,16 @@ bool CaptureStream::grabWhole(const ShmFramePool::Lease& lease) {
                       int(monitor_.y), AllPlanes);
 }
 
+namespace {
+
+// Whole pixels covering the rectangle.
+Rect integral(const Rect& r) {
+  const double x0 = std::floor(r.minX()), y0 = std::floor(r.minY());
+  return {x0, y0, std::ceil(r.maxX()) - x0, std::ceil(r.maxY()) - y0};
+}
+
+}  // namespace
+
 bool CaptureStream::grabInto(const ShmFramePool::Lease& lease, const Rect& pointerArea) {
   const uint64_t holds = *lease.holdsFrame;
   auto past = std::find_if(delivered_.begin(), delivered_.end(), [&](const Delivered& d) { return d.number == holds; });
@@ -187,7 +198,16 @@ bool CaptureStream::grabInto(const ShmFramePool::Lease& lease, const Rect& point
     if (!later->changes.known()) return grabWhole(lease);
     copied.insert(copied.end(), later->changes.rects().begin(), later->changes.rects().end());
   }
-  const auto bands = rowBandsCovering(fresh, height_);
+  // Small areas are fetched as they are; what is left, as whole rows.
+  std::vector<Rect> small, large;
+  const Rect frame{0, 0, double(width_), double(height_)};
+  for (const Rect& rect : mergeRects(std::move(fresh))) {
+    const auto clipped = rect.intersection(frame);
+    if (!clipped || clipped->isEmpty()) continue;
+    const Rect whole = integral(*clipped);
+    (whole.area() <= ShmFramePool::kLargestRectPixels ? small : large).push_back(whole);
+  }
+  const auto bands = rowBandsCovering(large, height_);
   int rows = 0;
   for (const RowBand& band : bands) rows += band.rows;
   if (rows > kWholeGrabAbove * height_) return grabWhole(lease);
@@ -200,6 +220,11 @@ bool CaptureStream::grabInto(const ShmFramePool::Lease& lease, const Rect& point
   Window root = DefaultRootWindow(connection_->get());
   for (const RowBand& band : bands) {
     if (!pool_->grabRows(lease, root, int(monitor_.x), int(monitor_.y), band.first, band.rows)) return false;
+  }
+  for (const Rect& r : small) {
+    if (!pool_->grabRect(lease, root, int(monitor_.x), int(monitor_.y), int(r.x), int(r.y), int(r.width),
+                         int(r.height)))
+      return false;
   }
   return true;
 }
