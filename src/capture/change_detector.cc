@@ -143,21 +143,31 @@ void ChangeDetector::compareTileRow(const Frame& frame, int64_t ty, int64_t tx0,
 }
 
 // The smallest rectangle holding every pixel of the tile that differs from the history: a
-// keystroke changes a glyph, and its patch need not cover the whole tile.
+// keystroke changes a glyph, and its patch need not cover the whole tile. Rows are looked at
+// from both ends and columns only outside the bounds found so far, so a tile that changed
+// all over costs a few comparisons, not a pass over its pixels.
 Rect ChangeDetector::changedBounds(const Frame& frame, int64_t x0, int64_t width, int64_t y0, int64_t rows) const {
-  int64_t minX = width, maxX = -1, minY = -1, maxY = -1;
-  for (int64_t y = y0; y < y0 + rows; ++y) {
-    const uint8_t* fresh = frame.row(y) + static_cast<size_t>(x0) * 4;
-    const uint8_t* old = previous_.get() + static_cast<size_t>(y * stride_ + x0 * 4);
-    if (std::memcmp(fresh, old, static_cast<size_t>(width) * 4) == 0) continue;
-    const auto differs = [&](int64_t x) { return std::memcmp(fresh + x * 4, old + x * 4, 4) != 0; };
-    int64_t left = 0, right = width - 1;
-    while (!differs(left)) ++left;
-    while (!differs(right)) --right;
-    if (minY < 0) minY = y;
-    maxY = y;
-    minX = std::min(minX, left);
-    maxX = std::max(maxX, right);
+  const auto fresh = [&](int64_t y) { return frame.row(y) + static_cast<size_t>(x0) * 4; };
+  const auto old = [&](int64_t y) { return previous_.get() + static_cast<size_t>(y * stride_ + x0 * 4); };
+  const auto rowDiffers = [&](int64_t y) { return std::memcmp(fresh(y), old(y), static_cast<size_t>(width) * 4) != 0; };
+  const auto pixelDiffers = [&](int64_t y, int64_t x) { return std::memcmp(fresh(y) + x * 4, old(y) + x * 4, 4) != 0; };
+  int64_t minY = y0, maxY = y0 + rows - 1;
+  while (minY < maxY && !rowDiffers(minY)) ++minY;  // the caller knows some row differs
+  while (maxY > minY && !rowDiffers(maxY)) --maxY;
+  int64_t minX = width, maxX = -1;
+  for (int64_t y = minY; y <= maxY && (minX > 0 || maxX < width - 1); ++y) {
+    for (int64_t x = 0; x < minX; ++x) {
+      if (pixelDiffers(y, x)) {
+        minX = x;
+        break;
+      }
+    }
+    for (int64_t x = width - 1; x > maxX; --x) {
+      if (pixelDiffers(y, x)) {
+        maxX = x;
+        break;
+      }
+    }
   }
   return Rect{static_cast<double>(x0 + minX), static_cast<double>(minY), static_cast<double>(maxX - minX + 1),
               static_cast<double>(maxY - minY + 1)};
