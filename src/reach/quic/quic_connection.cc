@@ -58,6 +58,32 @@ QuicConnection& of(void* self) { return *static_cast<QuicConnection*>(self); }
 
 std::string cidKey(const uint8_t* data, size_t length) { return std::string(reinterpret_cast<const char*>(data), length); }
 
+namespace {
+
+ngtcp2_settings settingsFor(const ConnectionOptions& options, ngtcp2_tstamp now) {
+  ngtcp2_settings settings;
+  ngtcp2_settings_default(&settings);
+  settings.initial_ts = now;
+  settings.max_window = kLargestConnectionWindow;
+  settings.max_stream_window = kLargestStreamWindow;
+  settings.handshake_timeout = nanos(options.handshakeTimeout);
+  return settings;
+}
+
+// The windows and limits both sides offer; a server adds one for the streams its client opens.
+ngtcp2_transport_params paramsFor(const ConnectionOptions& options) {
+  ngtcp2_transport_params params;
+  ngtcp2_transport_params_default(&params);
+  params.initial_max_stream_data_bidi_local = kStreamWindow;
+  params.initial_max_data = kConnectionWindow;
+  params.initial_max_streams_bidi = options.peerStreams;
+  params.initial_max_streams_uni = 0;
+  params.max_idle_timeout = nanos(options.idleTimeout);
+  return params;
+}
+
+}  // namespace
+
 QuicConnection::QuicConnection(Executor& executor, DatagramSender& sender, const ConnectionOptions& options,
                                const Endpoint& local, const Endpoint& remote)
     : executor_(executor), sender_(sender), options_(options), local_(local), remote_(remote) {}
@@ -72,20 +98,9 @@ std::shared_ptr<QuicConnection> QuicConnection::accept(Executor& executor, Datag
                                                        const ConnectionOptions& options, const ngtcp2_pkt_hd& header,
                                                        const Endpoint& local, const Endpoint& remote) {
   std::shared_ptr<QuicConnection> connection(new QuicConnection(executor, sender, options, local, remote));
-  ngtcp2_settings settings;
-  ngtcp2_settings_default(&settings);
-  settings.initial_ts = connection->now();
-  settings.max_window = kLargestConnectionWindow;
-  settings.max_stream_window = kLargestStreamWindow;
-  settings.handshake_timeout = nanos(options.handshakeTimeout);
-  ngtcp2_transport_params params;
-  ngtcp2_transport_params_default(&params);
-  params.initial_max_stream_data_bidi_local = kStreamWindow;
+  const ngtcp2_settings settings = settingsFor(options, connection->now());
+  ngtcp2_transport_params params = paramsFor(options);
   params.initial_max_stream_data_bidi_remote = kStreamWindow;
-  params.initial_max_data = kConnectionWindow;
-  params.initial_max_streams_bidi = options.peerStreams;
-  params.initial_max_streams_uni = 0;
-  params.max_idle_timeout = nanos(options.idleTimeout);
   // A greased fixed bit would let a peer's short packet start with 00 and be taken for STUN on
   // the listener's shared port.
   params.grease_quic_bit = 0;
@@ -110,19 +125,8 @@ std::shared_ptr<QuicConnection> QuicConnection::connect(Executor& executor, Data
                                                         const ConnectionOptions& options, const std::string& alpn,
                                                         const Endpoint& local, const Endpoint& remote) {
   std::shared_ptr<QuicConnection> connection(new QuicConnection(executor, sender, options, local, remote));
-  ngtcp2_settings settings;
-  ngtcp2_settings_default(&settings);
-  settings.initial_ts = connection->now();
-  settings.max_window = kLargestConnectionWindow;
-  settings.max_stream_window = kLargestStreamWindow;
-  settings.handshake_timeout = nanos(options.handshakeTimeout);
-  ngtcp2_transport_params params;
-  ngtcp2_transport_params_default(&params);
-  params.initial_max_stream_data_bidi_local = kStreamWindow;
-  params.initial_max_data = kConnectionWindow;
-  params.initial_max_streams_bidi = options.peerStreams;
-  params.initial_max_streams_uni = 0;
-  params.max_idle_timeout = nanos(options.idleTimeout);
+  const ngtcp2_settings settings = settingsFor(options, connection->now());
+  const ngtcp2_transport_params params = paramsFor(options);
   const ngtcp2_cid dcid = randomCid();
   const ngtcp2_cid scid = randomCid();
   const ngtcp2_callbacks callbacks = QuicConnection::callbacks(false);
