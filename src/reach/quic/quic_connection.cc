@@ -312,13 +312,7 @@ void QuicConnection::close() {
   if (closed_) return;
   ngtcp2_connection_close_error error;
   ngtcp2_connection_close_error_set_application_error(&error, 0, nullptr, 0);
-  std::array<uint8_t, kLargestPacket> packet;
-  ngtcp2_path_storage path;
-  ngtcp2_path_storage_zero(&path);
-  ngtcp2_pkt_info info{};
-  const ngtcp2_ssize written =
-      ngtcp2_conn_write_connection_close(conn_, &path.path, &info, packet.data(), packet.size(), &error, now());
-  if (written > 0) sender_.sendDatagram(endpointOf(path.path.remote), packet.data(), static_cast<size_t>(written));
+  sendConnectionClose(error);
   drop(std::make_error_code(std::errc::operation_canceled));
 }
 
@@ -332,16 +326,18 @@ void QuicConnection::fail(int liberr) {
   } else {
     ngtcp2_connection_close_error_set_transport_error_liberr(&error, liberr, nullptr, 0);
   }
-  if (!ngtcp2_conn_is_in_closing_period(conn_) && !ngtcp2_conn_is_in_draining_period(conn_)) {
-    std::array<uint8_t, kLargestPacket> packet;
-    ngtcp2_path_storage path;
-    ngtcp2_path_storage_zero(&path);
-    ngtcp2_pkt_info info{};
-    const ngtcp2_ssize written =
-        ngtcp2_conn_write_connection_close(conn_, &path.path, &info, packet.data(), packet.size(), &error, now());
-    if (written > 0) sender_.sendDatagram(endpointOf(path.path.remote), packet.data(), static_cast<size_t>(written));
-  }
+  if (!ngtcp2_conn_is_in_closing_period(conn_) && !ngtcp2_conn_is_in_draining_period(conn_)) sendConnectionClose(error);
   drop(makeQuicError(liberr));
+}
+
+void QuicConnection::sendConnectionClose(const ngtcp2_connection_close_error& error) {
+  std::array<uint8_t, kLargestPacket> packet;
+  ngtcp2_path_storage path;
+  ngtcp2_path_storage_zero(&path);
+  ngtcp2_pkt_info info{};
+  const ngtcp2_ssize written =
+      ngtcp2_conn_write_connection_close(conn_, &path.path, &info, packet.data(), packet.size(), &error, now());
+  if (written > 0) sender_.sendDatagram(endpointOf(path.path.remote), packet.data(), static_cast<size_t>(written));
 }
 
 void QuicConnection::drop(std::error_code reason) {

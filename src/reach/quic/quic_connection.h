@@ -95,6 +95,7 @@ class QuicConnection : public std::enable_shared_from_this<QuicConnection> {
   void scheduleTimer();
   void expired();
   void fail(int liberr);
+  void sendConnectionClose(const ngtcp2_connection_close_error& error);
   void drop(std::error_code reason);
   void post(std::function<void()> task);
 
