@@ -326,7 +326,9 @@ void QuicConnection::fail(int liberr) {
   } else {
     ngtcp2_connection_close_error_set_transport_error_liberr(&error, liberr, nullptr, 0);
   }
-  if (!ngtcp2_conn_is_in_closing_period(conn_) && !ngtcp2_conn_is_in_draining_period(conn_)) sendConnectionClose(error);
+  if (!ngtcp2_conn_is_in_closing_period(conn_) && !ngtcp2_conn_is_in_draining_period(conn_)) {
+    sendConnectionClose(error);
+  }
   drop(makeQuicError(liberr));
 }
 
