@@ -21,7 +21,9 @@ constexpr uint64_t kLargestConnectionWindow = 4 * 1024 * 1024;
 // Then the queue gets a turn before the next packets go.
 constexpr size_t kPacketsPerFlush = 64;
 constexpr size_t kLargestPacket = 1500;
-constexpr size_t kVecsPerPacket = 16;
+// ngtcp2 0.12 keeps up to three pieces of a STREAM frame inline in its retransmission records;
+// records for more are allocated apart and leak when a lost frame is split for resending.
+constexpr size_t kVecsPerPacket = 3;
 
 ngtcp2_duration nanos(std::chrono::milliseconds duration) {
   return static_cast<ngtcp2_duration>(duration.count()) * NGTCP2_MILLISECONDS;
