@@ -16,24 +16,10 @@ RequestMessage requestOf(int client) {
 }  // namespace
 
 FanoutRig::FanoutRig(int clients) {
-  hub_ = StreamHub::create({queue_, encodeQueue_, encoder_, listeners_, advertiser_, input_});
-  StreamHub::Events events;
-  events.listenerState = [this](std::string, std::optional<uint16_t> port) {
-    std::lock_guard lock(mutex_);
-    port_ = port;
-    changed_.notify_all();
-  };
-  hub_->setEvents(std::move(events));
-  hub_->setPin("123456");
-  hub_->setWelcome({.hostName = "bench", .displays = {{1, "Main", 2880, 1800}}, .current = 1});
-  hub_->start("Bench");
-  {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return port_.has_value(); });
-  }
+  const uint16_t port = hub_.nextListeningPort();
   runOn(clientQueue_, [&] {
     for (int n = 0; n < clients; ++n) {
-      client::ClientOptions options{.port = *port_, .pin = "123456", .name = "bench", .features = {"patch"}};
+      client::ClientOptions options{.port = port, .pin = "123456", .name = "bench", .features = {"patch"}};
       auto connection = client::ClientConnection::create(clientQueue_, options);
       client::ClientConnection* self = connection.get();
       const RequestMessage request = requestOf(n);
@@ -61,7 +47,6 @@ FanoutRig::~FanoutRig() {
     for (auto& connection : clients_) connection->close();
     clients_.clear();
   });
-  runOn(queue_, [&] { hub_.reset(); });
 }
 
 void FanoutRig::frameArrived(size_t bytes) {

@@ -6,16 +6,12 @@
 #include <mutex>
 #include <vector>
 
-#include "capture/frame_encoder.h"
 #include "client/client_connection.h"
-#include "fakes/server/fake_service_advertiser.h"
-#include "fakes/input/fake_desktop_input.h"
-#include "server/stream_hub.h"
-#include "server/tls_listener_factory.h"
+#include "support/live_hub.h"
 
 namespace vistaro::bench {
 
-// A hub with the real encoder on its real queues, and clients of the reference
+// A live hub with the real encoder, and clients of the reference
 // client library connected over loopback TLS, each pulling every frame.
 class FanoutRig {
  public:
@@ -29,14 +25,8 @@ class FanoutRig {
  private:
   void frameArrived(size_t bytes);
 
-  AsioExecutor queue_{"velmora.hub"};
-  AsioExecutor encodeQueue_{"velmora.encode"};
+  testing::LiveHub hub_{{.realEncoder = true}};
   AsioExecutor clientQueue_{"bench-clients"};
-  FrameEncoder encoder_;
-  TlsListenerFactory listeners_{queue_};
-  testing::FakeServiceAdvertiser advertiser_;
-  testing::FakeDesktopInput input_;
-  std::shared_ptr<StreamHub> hub_;
   std::vector<std::shared_ptr<client::ClientConnection>> clients_;
 
   std::mutex mutex_;
@@ -44,7 +34,6 @@ class FanoutRig {
   uint64_t received_ = 0;
   uint64_t welcomed_ = 0;
   std::atomic<uint64_t> bytes_ = 0;
-  std::optional<uint16_t> port_;
 };
 
 }  // namespace vistaro::bench

@@ -9,19 +9,13 @@
 #include <asio/ip/tcp.hpp>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <fstream>
-#include <mutex>
 #include <thread>
 
 #include "client/client_connection.h"
 #include "core/asio_executor.h"
-#include "fakes/capture/fake_layer_encoder.h"
-#include "fakes/server/fake_service_advertiser.h"
-#include "fakes/input/fake_desktop_input.h"
-#include "server/stream_hub.h"
-#include "server/tls_listener_factory.h"
 #include "server/tls_stream.h"
+#include "support/live_hub.h"
 #include "support/threads.h"
 
 namespace vistaro {
@@ -42,42 +36,20 @@ size_t residentBytes() {
   return resident * static_cast<size_t>(sysconf(_SC_PAGESIZE));
 }
 
-class Hub {
- public:
-  Hub() {
-    hub_ = StreamHub::create({queue_, encodeQueue_, encoder_, listeners_, advertiser_, input_});
-    StreamHub::Events events;
-    events.listenerState = [this](std::string, std::optional<uint16_t> port) {
-      std::lock_guard lock(mutex_);
-      port_ = port;
-      changed_.notify_all();
-    };
-    events.authFailures = [this](const AuthFailures& failures) { failures_ = failures.count; };
-    hub_->setEvents(std::move(events));
-    hub_->setPin(kPin);
-    hub_->setWelcome({.hostName = "probe", .displays = {{1, "Main", 1920, 1080}}, .current = 1});
-    hub_->start("Probe");
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return port_.has_value(); });
+// A live hub on loopback TLS; the failed attempts it has reported so far.
+struct Hub : testing::LiveHub {
+  uint16_t port() {
+    if (!port_) port_ = nextListeningPort();
+    return port_;
   }
-  ~Hub() {
-    runOn(queue_, [this] { hub_.reset(); });
+  uint64_t failures() {
+    while (auto reported = authFailures.take(std::chrono::milliseconds(0))) failures_ = reported->count;
+    return failures_;
   }
-  uint16_t port() const { return *port_; }
-  uint64_t failures() const { return failures_; }
 
  private:
-  AsioExecutor queue_{"velmora.hub"};
-  AsioExecutor encodeQueue_{"velmora.encode"};
-  testing::FakeLayerEncoder encoder_;
-  TlsListenerFactory listeners_{queue_};
-  testing::FakeServiceAdvertiser advertiser_;
-  testing::FakeDesktopInput input_;
-  std::shared_ptr<StreamHub> hub_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::optional<uint16_t> port_;
-  std::atomic<uint64_t> failures_{0};
+  uint16_t port_ = 0;
+  uint64_t failures_ = 0;
 };
 
 // Seconds until a client from `host` with the right PIN is welcomed (negative: never, in 10 s).
