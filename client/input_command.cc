@@ -41,7 +41,45 @@ class Words {
 
 bool isCommandWord(const std::string& word) {
   return word == "click" || word == "scroll" || word == "type" || word == "key" || word == "headless" ||
-         word == "watch";
+         word == "fit" || word == "watch";
+}
+
+// WxH in pixels, both at least 1.
+bool parseScreen(const std::string& text, ClientDisplayMessage& display) {
+  const size_t x = text.find('x');
+  return x != std::string::npos && parseNumber(text.substr(0, x), display.pixelW) &&
+         parseNumber(text.substr(x + 1), display.pixelH) && display.pixelW >= 1 && display.pixelH >= 1;
+}
+
+std::optional<InputCommand> parseFit(const std::vector<std::string>& arguments, Words& words) {
+  InputCommand result;
+  if (arguments.size() < 2 || (arguments[1] != "on" && arguments[1] != "off") ||
+      (arguments[1] == "off" && arguments.size() > 2)) {
+    words.fail("fit takes on [--screen WxH] [--text normal|large|small] [--fill], or off");
+    return std::nullopt;
+  }
+  result.fit = arguments[1] == "on";
+  words.next();
+  // A phone's screen by default: 1170 x 2532, normal text.
+  ClientDisplayMessage display{1170, 2532, "normal", false};
+  while (!words.done()) {
+    const std::string& flag = words.next();
+    if (flag == "--screen" && !words.done()) {
+      const std::string& size = words.next();
+      if (!parseScreen(size, display)) return words.fail("bad --screen: " + size), std::nullopt;
+    } else if (flag == "--text" && !words.done()) {
+      display.textSize = words.next();
+      if (display.textSize != "normal" && display.textSize != "large" && display.textSize != "small") {
+        return words.fail("bad --text: " + display.textSize), std::nullopt;
+      }
+    } else if (flag == "--fill") {
+      display.fillWindow = true;
+    } else {
+      return words.fail("unexpected " + flag), std::nullopt;
+    }
+  }
+  if (*result.fit) result.clientDisplay = display;
+  return result;
 }
 
 }  // namespace
@@ -72,6 +110,7 @@ std::optional<InputCommand> parseInputCommand(const std::vector<std::string>& ar
     result.headless = arguments[1] == "on";
     return result;
   }
+  if (command == "fit") return parseFit(arguments, words);
   if (command == "type" || command == "key") {
     KeyMessage key;
     if (words.done()) {

@@ -14,10 +14,14 @@ namespace vistaro::client {
 //   type TEXT [--backspaces N]
 //   key NAME [--mod cmd|opt|ctrl|shift]...             NAME: return, left, ... or one character
 //   headless on|off                                    the host's power saving (its own screens dark)
+//   fit on [--screen WxH] [--text normal|large|small] [--fill] | fit off
+//                                                      the host's desktop at this phone's proportions
 struct InputCommand {
   std::optional<InputMessage> pointer;
   std::optional<KeyMessage> key;
   std::optional<bool> headless;
+  std::optional<bool> fit;
+  std::optional<ClientDisplayMessage> clientDisplay;  // sent before fit on
   // Without --display, pointer input goes to the display the host streams.
   bool displayGiven = false;
 };
@@ -29,6 +33,7 @@ std::optional<InputCommand> parseInputCommand(const std::vector<std::string>& ar
 
 inline constexpr char kInputUsage[] =
     "       ... click X Y [--right] [--count N] [--display ID] | scroll DY [--dx DX] [--at X Y] [--display ID]\n"
-    "       ... type TEXT [--backspaces N] | key NAME [--mod cmd|opt|ctrl|shift]... | headless on|off\n";
+    "       ... type TEXT [--backspaces N] | key NAME [--mod cmd|opt|ctrl|shift]... | headless on|off\n"
+    "       ... fit on [--screen WxH] [--text normal|large|small] [--fill] | fit off\n";
 
 }  // namespace vistaro::client

@@ -107,6 +107,8 @@ int main(int argc, char** argv) {
     }
     if (command->key) connection->key(*command->key);
     if (command->headless) connection->setHeadless(*command->headless);
+    if (command->clientDisplay) connection->clientDisplay(*command->clientDisplay);
+    if (command->fit) connection->setFit(*command->fit);
     // A left click is answered with where the keyboard focus went, up to about a second later.
     awaitingFocus = command->pointer && command->pointer->kind == InputMessage::Kind::click;
     command.reset();

@@ -46,9 +46,9 @@ std::shared_ptr<DirectAgent> makeDirectAgent(SettingsStore& settings, const Host
 
 }  // namespace
 
-Host::Host(AsioExecutor& main, HostOptions options)
+Host::Host(Executor& main, HostOptions options)
     : settings_(options.settingsFile),
-      platform_(makePlatform({main, captureQueue_, options.displayName})),
+      platform_(makePlatform({main, captureQueue_, options.displayName, options.settingsFile.parent_path()})),
       changes_(*platform_.capture),
       capturer_(main, changes_),
       keys_(main, *platform_.keyboard, *platform_.clipboard, *platform_.inputSources, cmdModifierFrom(settings_),
@@ -62,8 +62,12 @@ Host::Host(AsioExecutor& main, HostOptions options)
         relay_.setLocalPort(port);
         direct_->setLocalPort(port);
       }) {
-  controller_ = ServerController::create({main, settings_, hubPort_, capturer_, *platform_.session, &platform_.power,
-                                          [this] { return keys_.injectedShortcutGraceUntil(); }, direct_->id()});
+  ServerController::Dependencies controller{main, settings_, hubPort_, capturer_, *platform_.session, &platform_.power,
+                                          [this] { return keys_.injectedShortcutGraceUntil(); }, direct_->id()};
+  controller.screen = platform_.virtualScreen.get();
+  controller.windows = platform_.windows.get();
+  controller.windowQueue = &windowQueue_;
+  controller_ = ServerController::create(std::move(controller));
   direct_->onStatus = [weak = std::weak_ptr<ServerController>(controller_)](const std::string& text) {
     if (auto controller = weak.lock()) controller->setDirectStatus(text);
   };
@@ -79,6 +83,7 @@ Host::~Host() {
   relayQueue_.shutdown();
   recordsQueue_.shutdown();
   focusQueue_.shutdown();
+  windowQueue_.shutdown();
 }
 
 }  // namespace vistaro

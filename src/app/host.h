@@ -32,7 +32,7 @@ struct HostOptions {
 class Host {
  public:
   // Throws std::runtime_error when the session has no display to share.
-  Host(AsioExecutor& main, HostOptions options);
+  Host(Executor& main, HostOptions options);
   ~Host();
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
@@ -49,6 +49,7 @@ class Host {
   AsioExecutor relayQueue_{"velmora.relay"};
   AsioExecutor recordsQueue_{"velmora.records"};  // the rendezvous store's calls, which block
   AsioExecutor focusQueue_{"velmora.focus"};  // the accessibility calls, which block
+  AsioExecutor windowQueue_{"velmora.windows"};  // the window manager's, which may too
 
   SettingsStore settings_;
   Platform platform_;

@@ -8,6 +8,8 @@ void StreamHubPort::setCallbacks(Callbacks callbacks) {
   events.selectDisplay = std::move(callbacks.selectDisplay);
   events.inputPermissionMissing = std::move(callbacks.inputPermissionMissing);
   events.setHeadless = std::move(callbacks.setHeadless);
+  events.setFit = std::move(callbacks.setFit);
+  events.clientDisplay = std::move(callbacks.clientDisplay);
   events.listenerState = [onListening = onListening_, listenerState = std::move(callbacks.listenerState)](
                              std::string status, std::optional<uint16_t> port) {
     if (port && onListening) onListening(*port);

@@ -27,6 +27,7 @@ struct ControllerState {
   std::string failedPinAddress;  // the latest one's
   bool powerSaving = false;
   bool fitting = false;
+  bool fitStarting = false;  // the desktop is being switched to the client's size
 
   bool operator==(const ControllerState&) const = default;
 };

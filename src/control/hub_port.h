@@ -23,6 +23,8 @@ class HubPort {
     std::function<void(std::string status, std::optional<uint16_t> port)> listenerState;
     std::function<void(uint64_t count, std::string lastAddress)> authFailures;
     std::function<void(bool on)> setHeadless;
+    std::function<void(bool on)> setFit;
+    std::function<void(const ClientDisplayMessage&)> clientDisplay;
   };
 
   virtual ~HubPort() = default;

@@ -29,9 +29,14 @@ ServerController::ServerController(Dependencies d)
       directID_(d.directID),
       savedBrightness_(d.settings),
       headless_(d.power ? std::make_unique<HeadlessDisplay>(HeadlessDisplay::Dependencies{
-                              d.main, *d.power, savedBrightness_, std::move(d.injectedShortcutGraceUntil)})
+                              d.main, *d.power, savedBrightness_, std::move(d.injectedShortcutGraceUntil), d.screen})
                         : nullptr),
       sleepPrevention_(d.power ? std::make_unique<SleepPrevention>(d.main, *d.power->sleep) : nullptr),
+      storedFrames_(d.settings),
+      windowFitter_(d.windows && d.windowQueue
+                        ? std::make_unique<WindowFitter>(WindowFitter::Dependencies{d.main, *d.windowQueue, *d.windows, storedFrames_})
+                        : nullptr),
+      windows_(d.windows),
       state_([&] {
         ControllerState initial;
         initial.hasPermission = d.platform.hasScreenCapturePermission();
@@ -50,7 +55,10 @@ ServerController::~ServerController() {
 }
 
 void ServerController::start() {
-  if (headless_) headless_->restoreSavedBrightness();
+  if (headless_) {
+    headless_->restoreSavedBrightness();
+    headless_->restoreSavedScreens();
+  }
   report(settings_.loadProblem());
   std::optional<std::string> stored = settings_.pin();
   if (stored && !isEnterablePin(*stored)) {
@@ -94,6 +102,10 @@ void ServerController::start() {
     });
   };
   callbacks.setHeadless = [hop](bool on) { hop([on](ServerController& self) { self.setPowerSaving(on); }); };
+  callbacks.setFit = [hop](bool on) { hop([on](ServerController& self) { self.fitRequested(on); }); };
+  callbacks.clientDisplay = [hop](const ClientDisplayMessage& message) {
+    hop([message](ServerController& self) { self.clientDisplayChanged(message); });
+  };
   hub_.setCallbacks(std::move(callbacks));
   if (headless_) {
     headless_->onPhysicalInput = [weak] {
@@ -114,6 +126,7 @@ void ServerController::start() {
     if (auto self = weak.lock()) self->refreshDisplays();
   });
   if (state_.current().hasPermission) refreshDisplays();
+  startFitWatch();
 }
 
 std::string ServerController::newPin() { return fmt::format("{:06d}", platform_.randomBelow(1'000'000)); }
@@ -150,6 +163,7 @@ void ServerController::clientsChanged(std::vector<std::string> names) {
   if (sleepPrevention_) sleepPrevention_->set(want);
   if (want == wantCapture_) return;
   wantCapture_ = want;
+  updateFitKeeper();
   if (want) {
     startCaptureTask();
   } else {
@@ -274,6 +288,20 @@ void ServerController::setDirectStatus(const std::string& text) {
   state_.update([&](ControllerState& s) { s.directStatus = text; });
 }
 
+void ServerController::recheckPermissions() {
+  const bool screen = platform_.hasScreenCapturePermission();
+  const bool input = platform_.isInputTrusted();
+  state_.update([&](ControllerState& s) {
+    s.hasPermission = screen;
+    s.hasInputPermission = input;
+  });
+}
+
+void ServerController::showError(const std::string& text) {
+  logWarning("app", "{}", text);
+  state_.update([&](ControllerState& s) { s.lastError = text; });
+}
+
 void ServerController::selectDisplay(DisplayID display) {
   const ControllerState& current = state_.current();
   if (display == current.selectedDisplayID) return;
@@ -313,30 +341,6 @@ void ServerController::inputPermissionMissing() {
   if (didPromptInput_) return;
   didPromptInput_ = true;
   platform_.promptForInputPermission();
-}
-
-void ServerController::setPowerSaving(bool on) {
-  if (!headless_ || on == state_.current().powerSaving) return;
-  if (on) {
-    if (const std::optional<HeadlessError> error = headless_->enablePowerSaving()) {
-      const std::string text = describe(*error);
-      state_.update([&](ControllerState& s) { s.lastError = text; });
-      hub_.broadcastError("notice", text);
-      return updateWelcome();
-    }
-  } else {
-    headless_->disablePowerSaving();
-  }
-  state_.update([&](ControllerState& s) { s.powerSaving = on; });
-  updateWelcome();
-}
-
-// Someone at the computer wants its screens back.
-void ServerController::physicalInput() {
-  if (!state_.current().powerSaving) return;
-  headless_->disablePowerSaving();
-  state_.update([](ControllerState& s) { s.powerSaving = false; });
-  updateWelcome();
 }
 
 void ServerController::report(const std::optional<std::string>& problem) {

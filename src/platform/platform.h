@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -7,6 +8,8 @@
 #include "control/controller_platform.h"
 #include "core/executor.h"
 #include "display/power_services.h"
+#include "display/virtual_screen.h"
+#include "display/window_service.h"
 #include "input/accessibility.h"
 #include "input/clipboard.h"
 #include "input/focused_window.h"
@@ -31,6 +34,8 @@ struct Platform {
   std::unique_ptr<ControllerPlatform> session;
   std::unique_ptr<ServiceAdvertiser> advertiser;  // DNS-SD, whatever draws the screen
   std::unique_ptr<Accessibility> accessibility;   // used on the focus queue
+  std::unique_ptr<VirtualScreen> virtualScreen;   // main executor; absent: no fit mode here
+  std::unique_ptr<WindowService> windows;         // used on the window fitter's queue
   PowerServices power;                            // main executor
 };
 
@@ -38,6 +43,7 @@ struct PlatformOptions {
   Executor& main;
   Executor& capture;
   std::string displayName;  // empty: the session's own ($DISPLAY)
+  std::filesystem::path stateDirectory;  // where what must survive a crash is kept (the settings' folder)
 };
 
 }  // namespace vistaro

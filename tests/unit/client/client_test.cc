@@ -35,6 +35,11 @@ TEST(CommandLine, FlagsAndTheInputCommandAfterThemEvenWhenAFlagValueLooksLikeOne
     EXPECT_TRUE(command && command->pointer == pointer && command->key == key && command->displayGiven == displayGiven)
         << words[1] << ": " << error;
   }
+  const auto fit = parseInputCommand({"fit", "on", "--screen", "2532x1170", "--text", "large", "--fill"}, error);
+  ASSERT_TRUE(fit && fit->fit == true) << error;
+  EXPECT_EQ(fit->clientDisplay, (ClientDisplayMessage{2532, 1170, "large", true}));
+  const auto off = parseInputCommand({"fit", "off"}, error);
+  EXPECT_TRUE(off && off->fit == false && !off->clientDisplay);
 }
 
 TEST(CommandLine, RefusesWhatItCannotUseAndSaysWhy) {
@@ -45,7 +50,8 @@ TEST(CommandLine, RefusesWhatItCannotUseAndSaysWhy) {
   refused(parseCommandLine,
           {{"--pin", "1", "--port", "65536"}, {"--pin", "1", "--port", "80x"}, {"--pin", "1", "--verbose"}, {"--pin"}});
   refused(parseInputCommand, {{"click", "nan", "0"}, {"click", "0.5"}, {"scroll", "1.5"}, {"scroll", "10", "--right"},
-                              {"key", "a", "--mod"}, {"type", "a", "--backspaces", "-"}, {"drag"}, {"headless", "maybe"}});
+                              {"key", "a", "--mod"}, {"type", "a", "--backspaces", "-"}, {"drag"}, {"headless", "maybe"},
+                              {"fit"}, {"fit", "off", "--fill"}, {"fit", "on", "--screen", "0x5"}, {"fit", "on", "--text", "huge"}});
   refused(parseWatchCommand, {{"watch", "--viewport", "0.1,0.2,0.3"}, {"watch", "--viewport", "0,0,1,1,"},
                               {"watch", "--frames", "0"}, {"watch", "--color", "red"}});
   parseCommandLine({"--host", "h"}, error);
