@@ -4,8 +4,7 @@
 #include <string>
 
 #include "platform/linux/application_windows.h"
-#include "platform/x11/reconnect_pacer.h"
-#include "platform/x11/x11_connection.h"
+#include "platform/x11/reopening_connection.h"
 
 namespace vistaro::x11 {
 
@@ -13,17 +12,12 @@ namespace vistaro::x11 {
 // through a connection of its own, opened when first needed and again after a lost server.
 class X11ApplicationWindows final : public ApplicationWindows {
  public:
-  explicit X11ApplicationWindows(std::string displayName = {}) : displayName_(std::move(displayName)) {}
+  explicit X11ApplicationWindows(std::string displayName = {}) : connection_(std::move(displayName)) {}
 
   std::vector<ApplicationWindow> windowsOf(int32_t pid) override;
 
  private:
-  ::Display* display();
-
-  std::string displayName_;
-  std::unique_ptr<Connection> connection_;
-  bool attempted_ = false;
-  ReconnectPacer reconnect_;
+  ReopeningConnection connection_;
 };
 
 }  // namespace vistaro::x11

@@ -1,9 +1,10 @@
 #include "platform/x11/x11_focused_window.h"
 
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
 
 #include <optional>
+
+#include "platform/x11/window_properties.h"
 
 namespace vistaro::x11 {
 namespace {
@@ -12,12 +13,9 @@ namespace {
 constexpr int kMaxDepth = 16;
 
 std::optional<std::vector<std::string>> classOf(::Display* d, Window window) {
-  XClassHint hint{};
-  if (!XGetClassHint(d, window, &hint)) return std::nullopt;
-  std::vector<std::string> names{hint.res_name ? hint.res_name : "", hint.res_class ? hint.res_class : ""};
-  if (hint.res_name) XFree(hint.res_name);
-  if (hint.res_class) XFree(hint.res_class);
-  return names;
+  const auto names = windowClass(d, window);
+  if (!names) return std::nullopt;
+  return std::vector<std::string>{names->instance, names->name};
 }
 
 Window parentOf(::Display* d, Window window) {

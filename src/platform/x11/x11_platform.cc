@@ -2,6 +2,7 @@
 
 #include "input/input_method_aware_sources.h"
 #include "platform/linux/dbus_input_method.h"
+#include "platform/x11/randr_virtual_screen.h"
 #include "platform/x11/reconnecting_clipboard.h"
 #include "platform/x11/x11_capture_source.h"
 #include "platform/x11/x11_controller_platform.h"
@@ -10,6 +11,7 @@
 #include "platform/x11/x11_keyboard.h"
 #include "platform/x11/x11_pointer.h"
 #include "platform/x11/x11_power_services.h"
+#include "platform/x11/x11_window_service.h"
 
 namespace vistaro::x11 {
 
@@ -27,6 +29,9 @@ Platform makeX11Platform(const PlatformOptions& options) {
   platform.focusedWindow = std::make_unique<X11FocusedWindow>(options.displayName);
   platform.session = std::make_unique<X11ControllerPlatform>(options.main, options.displayName);
   platform.power = makeX11PowerServices(options.main, options.displayName);
+  platform.virtualScreen = std::make_unique<RandrVirtualScreen>(options.main, options.displayName,
+                                                                options.stateDirectory / "screens-before-fit.json");
+  platform.windows = std::make_unique<X11WindowService>(options.main, options.displayName);
   return platform;
 }
 
