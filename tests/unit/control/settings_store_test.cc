@@ -1,4 +1,5 @@
 #include "control/settings_store.h"
+#include "control/stored_window_frames_record.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -77,6 +78,35 @@ TEST(SettingsStore, WritesReplaceTheWholeFileKeepTheUsersOwnKeysCompactAndNeverL
   EXPECT_LT(contents(file).size(), theirs.size() + 64);
   SettingsStore blocked(file / "settings.json");  // a parent that is a file fails even for root, which CI runs as
   EXPECT_TRUE(blocked.setPin("333333").has_value() && blocked.pin() == "333333");
+}
+
+}  // namespace
+}  // namespace vistaro
+
+namespace vistaro {
+namespace {
+
+// Frames that cannot all be read match no window (a half-read list could move the wrong ones), yet
+// count as there, so that putting back removes them.
+TEST(StoredWindowFramesRecord, ReadsWholeListsOnlyAndWritesTheSameForm) {
+  testing::TempDir dir;
+  SettingsStore settings(dir / "settings.json");
+  StoredWindowFramesRecord record(settings);
+  EXPECT_FALSE(record.load());
+  const std::vector<StoredFrame> frames{{"XTerm", "shell", 1, {10, 20.5, 640, 480}}};
+  ASSERT_FALSE(record.store(frames));
+  EXPECT_EQ(SettingsStore(dir / "settings.json").windowFramesBeforeFit()->dump(),
+            R"([{"bundleID":"XTerm","frame":[[10.0,20.5],[640.0,480.0]],"index":1,"title":"shell"}])");
+  EXPECT_EQ(record.load(), frames);
+  for (const char* damaged : {R"("x")", R"([{"bundleID": 5, "title": "", "index": 0, "frame": [[0, 0], [1, 1]]}])",
+                              R"([{"bundleID": "a", "title": "", "index": 0.5, "frame": [[0, 0], [1, 1]]}])",
+                              R"([{"bundleID": "a", "title": "", "index": 0, "frame": [[0, 0], [1]]}])",
+                              R"([{"bundleID": "a", "title": "", "index": 0, "frame": [[0, 0], [1, 1]]}, 7])"}) {
+    ASSERT_FALSE(settings.setWindowFramesBeforeFit(nlohmann::json::parse(damaged)));
+    EXPECT_EQ(record.load(), std::vector<StoredFrame>{}) << damaged;
+  }
+  ASSERT_FALSE(record.store(std::nullopt));
+  EXPECT_FALSE(SettingsStore(dir / "settings.json").windowFramesBeforeFit());
 }
 
 }  // namespace
