@@ -1,17 +1,20 @@
 // vistaro-host: lets a phone or tablet watch and operate this X11 desktop.
-#include <asio/signal_set.hpp>
-
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <stdexcept>
+#include <filesystem>
 #include <string>
 
-#include "app/headless_console.h"
-#include "app/host.h"
+#include <QApplication>
+
+#include "app/desktop_actions.h"
+#include "app/host_lifecycle.h"
+#include "core/asio_executor.h"
 #include "core/l10n.h"
 #include "platform/linux/process_limits.h"
+#include "ui/desktop_panel.h"
+#include "ui/qt_main_executor.h"
 
 namespace {
 
@@ -23,7 +26,56 @@ constexpr char kUsage[] =
 
 std::string localeDirectory() {
   if (const char* dir = std::getenv("VISTARO_LOCALE_DIR"); dir && *dir) return dir;
+  // Installed (PREFIX/bin/vistaro-host): PREFIX/share/locale; in the build tree: the build's own.
+  std::error_code error;
+  const std::filesystem::path installed =
+      std::filesystem::read_symlink("/proc/self/exe", error).parent_path().parent_path() / "share" / "locale";
+  if (!error && std::filesystem::is_directory(installed)) return installed.string();
   return VISTARO_DEFAULT_LOCALE_DIR;
+}
+
+int runHeadless(const vistaro::HostOptions& options) {
+  vistaro::AsioExecutor main("vistaro-host", vistaro::AsioExecutor::Thread::caller);
+  int status = 0;
+  vistaro::HostLifecycle run(main, options, stdout, [&](int code) {
+    status = code;
+    main.stop();
+  });
+  main.post([&run] { run.start(); });
+  main.run();
+  return status;
+}
+
+// Qt's loop drives the main executor: the panel and the controller share the one thread.
+int runWithPanel(int argc, char** argv, vistaro::HostOptions options) {
+  // The panel goes where the shared desktop is.
+  if (!options.displayName.empty()) setenv("DISPLAY", options.displayName.c_str(), 1);
+  const char* display = std::getenv("DISPLAY");
+  if (!display || !*display) {
+    std::fputs("vistaro-host: no X display to show the panel on (set DISPLAY, or use --headless)\n", stderr);
+    return 1;
+  }
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("vistaro-host"));
+  QApplication::setApplicationDisplayName(QStringLiteral("Vistaro Host"));
+  QApplication::setDesktopFileName(QStringLiteral("vistaro-host"));
+  // Closing the panel's window quits through the same cleanup as a signal, never around it.
+  QApplication::setQuitOnLastWindowClosed(false);
+  vistaro::QtMainExecutor main;
+  vistaro::HostLifecycle run(main, options, stdout, [](int code) { QApplication::exit(code); });
+  std::unique_ptr<vistaro::DesktopActions> actions;
+  std::unique_ptr<vistaro::DesktopPanel> panel;
+  main.post([&] {
+    if (!run.start()) return;
+    actions = std::make_unique<vistaro::DesktopActions>(run.host().controller(), vistaro::AutostartEntry(),
+                                                        [&run] { run.end("quit"); });
+    panel = std::make_unique<vistaro::DesktopPanel>(run.host().controller().state(), *actions);
+    panel->start();
+  });
+  const int status = QApplication::exec();
+  panel.reset();
+  actions.reset();
+  return status;
 }
 
 }  // namespace
@@ -44,36 +96,9 @@ int main(int argc, char** argv) {
       return argument == "--help" ? 0 : 2;
     }
   }
-  if (!headless) std::fputs("vistaro-host: the tray panel is not built yet; showing the console status view\n", stdout);
 
   vistaro::initLocalization(localeDirectory());
   std::signal(SIGPIPE, SIG_IGN);
   vistaro::raiseOpenFileLimit();
-
-  vistaro::AsioExecutor main("vistaro-host", vistaro::AsioExecutor::Thread::caller);
-  asio::signal_set signals(main.context(), SIGINT, SIGTERM, SIGHUP);
-  signals.async_wait([&main](const std::error_code& error, int) {
-    if (!error) main.stop();
-  });
-
-  std::unique_ptr<vistaro::Host> host;
-  std::unique_ptr<vistaro::HeadlessConsole> console;
-  int status = 0;
-  main.post([&] {
-    try {
-      host = std::make_unique<vistaro::Host>(main, options);
-    } catch (const std::runtime_error& error) {
-      std::fprintf(stderr, "vistaro-host: %s\n", error.what());
-      status = 1;
-      main.stop();
-      return;
-    }
-    console = std::make_unique<vistaro::HeadlessConsole>(main, host->controller().hostName(), stdout);
-    console->show(host->controller().state().current());
-    host->controller().state().observe([&console](const vistaro::ControllerState& state) { console->show(state); });
-  });
-  main.run();
-  console.reset();
-  host.reset();
-  return status;
+  return headless ? runHeadless(options) : runWithPanel(argc, argv, options);
 }

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "core/log.h"
+#include "platform/linux/own_command.h"
 
 extern char** environ;
 
@@ -30,23 +31,6 @@ std::string quoted(const std::string& word) {
 std::string readFile(const char* path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::vector<std::string> ownCommand() {
-  char path[4096];
-  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length <= 0) return {};
-  std::string executable(path, static_cast<size_t>(length));
-  // Rebuilt or updated while running: the file now at that path is the host to start.
-  if (executable.ends_with(" (deleted)")) executable.resize(executable.size() - 10);
-  std::vector<std::string> command{executable};
-  std::istringstream arguments(readFile("/proc/self/cmdline"));
-  std::string argument;
-  std::getline(arguments, argument, '\0');  // the name it was started by
-  while (std::getline(arguments, argument, '\0')) {
-    if (argument != kRestoreFlag) command.push_back(argument);
-  }
-  return command;
 }
 
 }  // namespace
@@ -75,8 +59,9 @@ std::string watchdogScript(pid_t pid, unsigned long long startTicks, const std::
 
 void ShellWatchdog::start() {
   stop();
-  const std::vector<std::string> command = ownCommand();
+  std::vector<std::string> command = ownCommand();
   if (command.empty()) return;
+  std::erase(command, std::string(kRestoreFlag));
   const std::string script = watchdogScript(getpid(), processStartTicks(getpid()), command);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
