@@ -63,6 +63,18 @@ class FitModeHostTest : public ::testing::Test {
     };
     return {field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"), field("Height")};
   }
+  // Fit mode on through a phone that then stays connected.
+  std::unique_ptr<testing::LoopbackClient> fittingPhone(testing::HostProcess& host) {
+    auto phone = std::make_unique<testing::LoopbackClient>(testing::LoopbackClient::Options{
+        .client = {.port = host.port(), .pin = kPin, .name = "phone"}});
+    EXPECT_TRUE(phone->welcomes.take());
+    phone->act([](client::ClientConnection& c) {
+      c.clientDisplay({1170, 2532, "normal", false});
+      c.setFit(true);
+    });
+    EXPECT_TRUE(phone->welcomes.takeUntil([](const WelcomeMessage& w) { return w.fit == true; }));
+    return phone;
+  }
   bool inside(const Rect& frame, int width, int height) {
     return frame.x >= 0 && frame.y >= 0 && frame.maxX() <= width && frame.maxY() <= height;
   }
@@ -113,6 +125,18 @@ TEST_F(FitModeHostTest, APhoneFitsTheDesktopAndEverythingComesBackEvenAfterACras
       << frameOf("left") << " " << frameOf("right");
   EXPECT_TRUE(testing::eventually([&] { return !SettingsStore(host.settingsFile()).windowFramesBeforeFit(); }));
   testing::ChildProcess::run({"pkill", "-TERM", "-f", "--display " + xvfb.name() + " --restore-displays"});
+}
+
+// Ended by a signal while fitted: the screen, then (after the window manager settled) the windows, then exit 0.
+TEST_F(FitModeHostTest, ASignalWhileFittedPutsEverythingBackBeforeTheHostEnds) {
+  const Rect right = frameOf("right");
+  testing::HostProcess host(xvfb.name(), kPin);
+  const auto phone = fittingPhone(host);
+  ASSERT_TRUE(testing::eventually([&] { return inside(frameOf("right"), 800, 1730) && !(frameOf("right") == right); }, 5s));
+  EXPECT_EQ(host.terminate(5s), 0);
+  EXPECT_EQ(screenSize(), std::pair(1280, 800));
+  EXPECT_EQ(frameOf("right"), right);
+  EXPECT_FALSE(SettingsStore(host.settingsFile()).windowFramesBeforeFit());
 }
 
 }  // namespace
