@@ -311,6 +311,11 @@ void ServerController::selectDisplay(DisplayID display) {
                                  [&](const DisplayInfo& d) { return d.id == display; });
   if (!current.displays.empty() && !known) return;
   if (!current.fitting) storeDisplayID(display);
+  streamDisplay(display);
+}
+
+// What the stream showed is of the old display: nobody new is served it, and watchers get the new one.
+void ServerController::streamDisplay(DisplayID display) {
   state_.update([&](ControllerState& s) { s.selectedDisplayID = display; });
   hub_.clearLatest();
   if (wantCapture_) {

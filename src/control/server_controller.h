@@ -100,6 +100,7 @@ class ServerController : public std::enable_shared_from_this<ServerController> {
   void startCaptureTask();
   void captureFailed(const CaptureError& error);
   void retryCaptureLater(Duration delay);
+  void streamDisplay(DisplayID display);
   void storeDisplayID(DisplayID display);
   void writeDisplayID();
   void authFailures(uint64_t count, std::string lastAddress);

@@ -98,13 +98,7 @@ void ServerController::fitStarted(uint64_t generation, DisplayID display, std::o
 
 // The display the desktop now is becomes the one streamed.
 void ServerController::showFitDisplay(DisplayID display) {
-  state_.update([&](ControllerState& s) { s.selectedDisplayID = display; });
-  hub_.clearLatest();
-  if (wantCapture_) {
-    startCaptureTask();
-  } else {
-    updateWelcome();
-  }
+  streamDisplay(display);
   refreshDisplays();
 }
 
@@ -136,13 +130,7 @@ void ServerController::stopFit() {
   });
   const DisplayID before = displayBeforeFit_.value_or(platform_.mainDisplayID().value_or(0));
   displayBeforeFit_.reset();
-  state_.update([&](ControllerState& s) { s.selectedDisplayID = before; });
-  hub_.clearLatest();
-  if (wantCapture_) {
-    startCaptureTask();
-  } else {
-    updateWelcome();
-  }
+  streamDisplay(before);
   main_.postAfter(kDisplayRefreshAfterFit, [weak = weak_from_this()] {
     if (auto self = weak.lock()) self->refreshDisplays();
   });
